@@ -1,0 +1,50 @@
+// Where the relay worker's echo and error lines go.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace clst {
+
+// The three list operations the worker uses on the echo list: add a line,
+// ask how many lines there are, and scroll so that a given line is on top.
+// The worker calls these from its own thread. An implementation must never
+// wait for the user-interface thread: otherwise a worker adding a line and
+// a user-interface thread stopping the worker can wait on each other.
+class EchoSink {
+public:
+    virtual ~EchoSink() = default;
+    virtual void AddString(std::string_view line) = 0;
+    virtual int GetCount() = 0;
+    // A negative index is refused and ignored, as by a list box.
+    virtual void SetTopIndex(int index) = 0;
+};
+
+// A sink that queues lines for a consumer on another thread (the window's
+// list or standard output) in production order. The count and the top index
+// follow every line produced, whether or not it has been taken yet.
+class QueuedEchoSink : public EchoSink {
+public:
+    void AddString(std::string_view line) override;
+    int GetCount() override;
+    void SetTopIndex(int index) override;
+
+    // Moves every queued line into `out` (appended, in order); returns how many.
+    size_t TakeLines(std::vector<std::string>& out);
+    // Lines produced so far and the last valid top index (-1 when none).
+    int64_t produced() const;
+    int topIndex() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<std::string> lines_;
+    int64_t produced_ = 0;
+    int topIndex_ = -1;
+};
+
+}  // namespace clst

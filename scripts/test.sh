@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds ClSerTolvane and runs every test.
+#
+#   scripts/test.sh               normal build (build/), all tests
+#   scripts/test.sh --sanitizers  also ASan+UBSan (build-asan/, all tests) and
+#                                 ThreadSanitizer (build-tsan/, threaded tests)
+#
+# Missing Debian packages are installed first (scripts/deps.sh).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sanitizers=0
+for arg in "$@"; do
+    case "$arg" in
+        --sanitizers) sanitizers=1 ;;
+        -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+        *) echo "unknown option: $arg" >&2; exit 2 ;;
+    esac
+done
+
+scripts/deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run_preset() {
+    local preset=$1
+    echo "=== $preset: configure and build"
+    cmake --preset "$preset"
+    cmake --build --preset "$preset" -j "$jobs"
+    echo "=== $preset: tests"
+    ctest --preset "$preset" -j "$jobs"
+}
+
+run_preset default
+if ((sanitizers)); then
+    run_preset asan
+    run_preset tsan
+fi
+echo "=== all tests passed"
