@@ -1,0 +1,357 @@
+// The pair host: one small process per virtual port pair. It owns the two pty
+// masters and copies bytes between them, so a pair outlives the program that
+// installed it and every instance sees the same ports.
+//
+//   clsertolvane-pairhost <port directory> <number>
+//
+// File descriptor 3 is the installer's readiness pipe: the host writes
+// "pid <n>", then "ready" once both links work (or "error <text>"), and
+// closes it. The host holds an exclusive flock on its state file for its
+// whole life; a lister that can take that lock knows the host is gone.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "emulation/portpairs/pair_names.h"
+
+namespace {
+
+constexpr int kReadyFd = 3;
+// How often the host checks that its state file is still its own: a pair
+// whose port directory was wiped must not linger as an orphan process.
+constexpr int kStateCheckMs = 2000;
+// Back-off when a master reports a hang-up, so a closed end never spins.
+constexpr int kHangupBackoffMs = 50;
+
+std::string g_dir;
+int g_number = -1;
+std::string g_links[3];
+std::string g_slaves[3];
+std::string g_statePath;
+int g_stateFd = -1;
+
+void Report(const std::string& line) {
+    const std::string text = line + "\n";
+    ssize_t ignored = write(kReadyFd, text.data(), text.size());
+    (void)ignored;
+}
+
+// Removes the links that still point at this host's ptys and the state file
+// when it is still this host's: a newer pair of the same number keeps its own.
+void RemoveOwnFiles() {
+    char target[256];
+    for (int i = 0; i < 3; ++i) {
+        if (g_links[i].empty()) {
+            continue;
+        }
+        const ssize_t n = readlink(g_links[i].c_str(), target, sizeof(target) - 1);
+        if (n > 0) {
+            target[n] = '\0';
+            if (g_slaves[i] == target) {
+                unlink(g_links[i].c_str());
+            }
+        }
+    }
+    struct stat mine {};
+    struct stat named {};
+    if (g_stateFd >= 0 && fstat(g_stateFd, &mine) == 0 && stat(g_statePath.c_str(), &named) == 0 &&
+        mine.st_ino == named.st_ino && mine.st_dev == named.st_dev) {
+        unlink(g_statePath.c_str());
+    }
+}
+
+bool StateFileIsOurs() {
+    struct stat mine {};
+    struct stat named {};
+    return fstat(g_stateFd, &mine) == 0 && stat(g_statePath.c_str(), &named) == 0 &&
+           mine.st_ino == named.st_ino && mine.st_dev == named.st_dev;
+}
+
+[[noreturn]] void Fail(const std::string& text) {
+    const int saved = errno;
+    RemoveOwnFiles();
+    std::string message = "error " + text;
+    if (saved != 0) {
+        message += ": ";
+        message += std::strerror(saved);
+    }
+    Report(message);
+    _exit(1);
+}
+
+bool MakeRaw(int fd) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) {
+        return false;
+    }
+    cfmakeraw(&tio);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+// Opens a pty master; `slave` receives the slave's device path.
+int OpenMaster(std::string& slave) {
+    const int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return -1;
+    }
+    char name[128];
+    if (grantpt(fd) != 0 || unlockpt(fd) != 0 || ptsname_r(fd, name, sizeof(name)) != 0) {
+        close(fd);
+        return -1;
+    }
+    slave = name;
+    return fd;
+}
+
+// One direction of the null modem: bytes read from `from` wait in `buffer`
+// until `to` takes them. While the buffer is full the host stops reading
+// `from`, which is what makes the writer on that side stall.
+struct Direction {
+    int from = -1;
+    int to = -1;
+    char buffer[maro_vcp::kHostBufferBytes];
+    size_t start = 0;
+    size_t end = 0;
+
+    bool HasRoom() const { return end < sizeof(buffer) || start > 0; }
+    bool HasData() const { return end > start; }
+
+    // Returns false when `from` hung up.
+    bool Fill() {
+        if (end == sizeof(buffer) && start > 0) {
+            std::memmove(buffer, buffer + start, end - start);
+            end -= start;
+            start = 0;
+        }
+        const ssize_t n = read(from, buffer + end, sizeof(buffer) - end);
+        if (n > 0) {
+            end += static_cast<size_t>(n);
+            return true;
+        }
+        return n < 0 && (errno == EAGAIN || errno == EINTR);
+    }
+
+    bool Drain() {
+        const ssize_t n = write(to, buffer + start, end - start);
+        if (n > 0) {
+            start += static_cast<size_t>(n);
+            if (start == end) {
+                start = end = 0;
+            }
+            return true;
+        }
+        return n < 0 && (errno == EAGAIN || errno == EINTR);
+    }
+};
+
+Direction g_toDevice;  // COM<n> -> ZADURUV<n>
+Direction g_toCom;     // ZADURUV<n> -> COM<n>
+
+void Relay(int comMaster, int deviceMaster, int signalFd) {
+    g_toDevice.from = comMaster;
+    g_toDevice.to = deviceMaster;
+    g_toCom.from = deviceMaster;
+    g_toCom.to = comMaster;
+    bool hungUp[2] = {false, false};
+    for (;;) {
+        pollfd fds[3]{};
+        const int masters[2] = {comMaster, deviceMaster};
+        Direction* reading[2] = {&g_toDevice, &g_toCom};
+        Direction* writing[2] = {&g_toCom, &g_toDevice};
+        bool backoff = false;
+        for (int i = 0; i < 2; ++i) {
+            short events = 0;
+            if (reading[i]->HasRoom()) {
+                events |= POLLIN;
+            }
+            if (writing[i]->HasData()) {
+                events |= POLLOUT;
+            }
+            // A hung-up master reports POLLHUP whatever is asked, so leave it
+            // out for a short while instead of spinning on it.
+            fds[i].fd = (hungUp[i] || events == 0) ? -1 : masters[i];
+            fds[i].events = events;
+            backoff = backoff || hungUp[i];
+            hungUp[i] = false;
+        }
+        fds[2].fd = signalFd;
+        fds[2].events = POLLIN;
+        const int ready = poll(fds, 3, backoff ? kHangupBackoffMs : kStateCheckMs);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        if (fds[2].revents != 0) {
+            return;
+        }
+        if (ready == 0 && !backoff && !StateFileIsOurs()) {
+            return;
+        }
+        for (int i = 0; i < 2; ++i) {
+            const short revents = fds[i].revents;
+            if (revents == 0) {
+                continue;
+            }
+            if ((revents & POLLIN) != 0 && !reading[i]->Fill()) {
+                hungUp[i] = true;
+            }
+            if ((revents & POLLOUT) != 0 && !writing[i]->Drain()) {
+                hungUp[i] = true;
+            }
+            if ((revents & (POLLHUP | POLLERR)) != 0 && (revents & POLLIN) == 0) {
+                hungUp[i] = true;
+            }
+        }
+    }
+}
+
+int Run() {
+    g_statePath = g_dir + "/" + maro_vcp::StateFileName(g_number);
+    g_links[0] = g_dir + "/" + maro_vcp::ComPortName(g_number);
+    g_links[1] = g_dir + "/" + maro_vcp::DevicePortName(g_number);
+    g_links[2] = g_dir + "/" + maro_vcp::AliasPortName(g_number);
+
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGHUP);
+    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (signalFd < 0) {
+        Fail("cannot create the signal descriptor");
+    }
+
+    // The state file is written under a temporary name and renamed into
+    // place, so a reader never sees half of it; the lock travels with it.
+    const std::string temporary =
+        g_dir + "/." + maro_vcp::StateFileName(g_number) + "." + std::to_string(getpid());
+    g_stateFd = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (g_stateFd < 0) {
+        Fail("cannot create the state file " + temporary);
+    }
+    if (flock(g_stateFd, LOCK_EX | LOCK_NB) != 0) {
+        unlink(temporary.c_str());
+        Fail("cannot lock the state file " + temporary);
+    }
+
+    int masters[2];
+    std::string slaves[2];
+    for (int i = 0; i < 2; ++i) {
+        masters[i] = OpenMaster(slaves[i]);
+        if (masters[i] < 0) {
+            unlink(temporary.c_str());
+            Fail("cannot open a pseudo terminal");
+        }
+        // On a master the termios calls act on its slave: no line discipline
+        // may touch the bytes (no echo, no CR/LF mapping, no XON/XOFF).
+        if (!MakeRaw(masters[i])) {
+            unlink(temporary.c_str());
+            Fail("cannot set the pseudo terminal to raw mode");
+        }
+    }
+    g_slaves[0] = slaves[0];
+    g_slaves[1] = slaves[1];
+    g_slaves[2] = slaves[1];
+
+    for (int i = 0; i < 3; ++i) {
+        if (symlink(g_slaves[i].c_str(), g_links[i].c_str()) != 0) {
+            const std::string link = g_links[i];
+            g_links[i].clear();  // not ours: must not be removed
+            unlink(temporary.c_str());
+            Fail("cannot create the port link " + link);
+        }
+    }
+
+    // The host keeps one descriptor of each slave open, opened through the
+    // links themselves: that proves the links work, and a master whose slave
+    // is open never reads EIO, so clients may close and reopen freely.
+    int keepOpen[2];
+    for (int i = 0; i < 2; ++i) {
+        keepOpen[i] = open(g_links[i].c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        if (keepOpen[i] < 0 || !MakeRaw(keepOpen[i])) {
+            unlink(temporary.c_str());
+            Fail("cannot open the port " + g_links[i]);
+        }
+    }
+    const int aliasCheck = open(g_links[2].c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (aliasCheck < 0) {
+        unlink(temporary.c_str());
+        Fail("cannot open the port " + g_links[2]);
+    }
+    close(aliasCheck);
+
+    maro_vcp::PairState state;
+    state.number = g_number;
+    state.pid = getpid();
+    state.comTty = slaves[0];
+    state.deviceTty = slaves[1];
+    const std::string text = maro_vcp::FormatState(state);
+    if (write(g_stateFd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        unlink(temporary.c_str());
+        Fail("cannot write the state file");
+    }
+    if (rename(temporary.c_str(), g_statePath.c_str()) != 0) {
+        unlink(temporary.c_str());
+        Fail("cannot publish the state file " + g_statePath);
+    }
+
+    Report("ready");
+    close(kReadyFd);
+
+    Relay(masters[0], masters[1], signalFd);
+    RemoveOwnFiles();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s <port directory> <number>\n", maro_vcp::kHostProgramName);
+        return 2;
+    }
+    g_dir = argv[1];
+    char* end = nullptr;
+    const long number = std::strtol(argv[2], &end, 10);
+    if (g_dir.empty() || g_dir.front() != '/' || end == argv[2] || *end != '\0' ||
+        number < maro_vcp::kMinPortNumber || number > maro_vcp::kMaxPortNumber) {
+        std::fprintf(stderr, "%s: bad arguments\n", maro_vcp::kHostProgramName);
+        return 2;
+    }
+    g_number = static_cast<int>(number);
+
+    // Nothing the installer left open without close-on-exec may stay here:
+    // an inherited pty slave or lock would change other pairs' behaviour.
+    close_range(kReadyFd + 1, ~0U, 0);
+
+    // Detach for good: the child is reparented away from the installer, so
+    // it never lingers as the installer's zombie. This process has a single
+    // thread, so forking here is safe.
+    const pid_t child = fork();
+    if (child < 0) {
+        Report(std::string("error cannot start the pair host: ") + std::strerror(errno));
+        return 1;
+    }
+    if (child > 0) {
+        _exit(0);
+    }
+    Report("pid " + std::to_string(getpid()));
+    return Run();
+}

@@ -1,0 +1,163 @@
+// The shell-friendly counterpart of the virtual port management dialog:
+//   clsertolvane-pairs list | install N | remove CNCn | --help
+// Exit codes: 0 done, 1 the library refused (its text on stderr), 2 usage.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/port_directory.h"
+#include "portpairs/port_pair_library.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+constexpr const char* kUsage =
+    "Usage: clsertolvane-pairs list          list the virtual COM port pairs\n"
+    "       clsertolvane-pairs install N     install the pair COM<N> <-> ZADURUV<N>\n"
+    "       clsertolvane-pairs remove CNCn   remove the pair CNCn\n"
+    "       clsertolvane-pairs --help        show this text\n";
+
+int Usage(const char* complaint) {
+    if (complaint != nullptr) {
+        std::fprintf(stderr, "clsertolvane-pairs: %s\n", complaint);
+    }
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+}
+
+int Failure(clst::PortPairLibrary& library) {
+    const std::string text = library.LastErrorText();
+    std::fprintf(
+        stderr, "clsertolvane-pairs: %s\n",
+        text.empty() ? "the virtual COM port library failed without a reason" : text.c_str());
+    return kExitFailure;
+}
+
+// Port number given as 1 to 4 decimal digits, or -1.
+int ParsePortNumber(const char* text) {
+    const size_t length = std::strlen(text);
+    if (length == 0 || length > 4) {
+        return -1;
+    }
+    int value = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return -1;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+struct Pair {
+    std::string name, first, second;
+};
+
+// Lists through the library; false when it is not usable.
+bool ListPairs(clst::PortPairLibrary& library, std::string& lines, int& listed,
+               const std::string& only) {
+    if (library.VcpInitialize() == 0) {
+        return false;
+    }
+    const std::string dir = clst::platform::PortDirectoryPath();
+    const int32_t count = library.VcpGetPairCount();
+    listed = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        char name[clst::PortPairLibrary::kNameBufferSize] = {};
+        char first[clst::PortPairLibrary::kNameBufferSize] = {};
+        char second[clst::PortPairLibrary::kNameBufferSize] = {};
+        if (library.VcpGetPair(i, name, first, second) == 0) {
+            continue;
+        }
+        if (!only.empty() && only != name) {
+            continue;
+        }
+        lines +=
+            std::string(name) + "  " + first + " <-> " + second + "  (" + dir + "/" + first + ")\n";
+        ++listed;
+    }
+    return true;
+}
+
+int List(clst::PortPairLibrary& library) {
+    std::string lines;
+    int listed = 0;
+    if (!ListPairs(library, lines, listed, std::string())) {
+        return Failure(library);
+    }
+    if (listed == 0) {
+        std::puts("No virtual COM port pairs are installed.");
+    } else {
+        std::fputs(lines.c_str(), stdout);
+    }
+    return kExitOk;
+}
+
+int Install(clst::PortPairLibrary& library, const char* numberText) {
+    const int number = ParsePortNumber(numberText);
+    if (number < 0) {
+        return Usage("install needs a port number (1 to 4 decimal digits)");
+    }
+    if (library.VcpInitialize() == 0) {
+        return Failure(library);
+    }
+    if (library.VcpIsPortNumberInUse(number) != 0) {
+        std::fputs(
+            "clsertolvane-pairs: This port number is occupied, please input another number.\n",
+            stderr);
+        return kExitFailure;
+    }
+    if (library.VcpInstallPair(number) == 0) {
+        return Failure(library);
+    }
+    std::puts("A new virtual COM port pair was installed successfully.");
+    std::string lines;
+    int listed = 0;
+    ListPairs(library, lines, listed, "CNC" + std::to_string(number));
+    std::fputs(lines.c_str(), stdout);
+    return kExitOk;
+}
+
+int Remove(clst::PortPairLibrary& library, const char* pairName) {
+    if (std::strncmp(pairName, "CNC", 3) != 0 || ParsePortNumber(pairName + 3) < 0) {
+        return Usage("remove needs a pair name such as CNC5");
+    }
+    if (library.VcpInitialize() == 0) {
+        return Failure(library);
+    }
+    if (library.VcpRemovePair(pairName) == 0) {
+        return Failure(library);
+    }
+    std::printf("The virtual COM port pair %s was removed successfully.\n", pairName);
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    if (argc < 2) {
+        return Usage(nullptr);
+    }
+    const std::string command = argv[1];
+    clst::PortPairLibrary library;
+    if (command == "list" && argc == 2) {
+        return List(library);
+    }
+    if (command == "install" && argc == 3) {
+        return Install(library, argv[2]);
+    }
+    if (command == "remove" && argc == 3) {
+        return Remove(library, argv[2]);
+    }
+    if (command == "list" || command == "install" || command == "remove") {
+        return Usage(("wrong number of arguments for " + command).c_str());
+    }
+    return Usage(("unknown command \"" + command + "\"").c_str());
+}
