@@ -1,0 +1,70 @@
+// The Camera Link side of a connection: the camera's serial line, reached
+// through the board maker's Camera Link serial library, which is bound at
+// run time by the standard's exported names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace clst {
+
+// Statuses the endpoint itself produces (the library's own pass through).
+inline constexpr int32_t kClSerShortWrite = -5;
+inline constexpr int32_t kClErrTimeout = -10004;
+inline constexpr int32_t kClErrUnableToLoadDll = -10098;
+inline constexpr int32_t kClErrFunctionNotFound = -10099;
+// Every write gives the camera this long to take the bytes.
+inline constexpr uint32_t kClSerWriteTimeoutMs = 200;
+
+// The five library functions the endpoint calls, or why they are missing.
+struct ClSerialLibrary {
+    using InitFn = int32_t (*)(uint32_t, void**);
+    using SetBaudRateFn = int32_t (*)(void*, uint32_t);
+    using CloseFn = void (*)(void*);
+    using ReadFn = int32_t (*)(void*, char*, uint32_t*, uint32_t);
+    using WriteFn = int32_t (*)(void*, char*, uint32_t*, uint32_t);
+
+    int32_t status = kClErrUnableToLoadDll;  // 0 when every function is bound
+    std::string path;
+    std::string error;  // the loader's reason when status is negative
+    InitFn init = nullptr;
+    SetBaudRateFn setBaudRate = nullptr;
+    CloseFn close = nullptr;
+    ReadFn read = nullptr;
+    WriteFn write = nullptr;
+};
+
+// Where the library is taken from: $CLSERIAL_LIBRARY when set (it must be
+// an absolute path, else `status` is kClErrUnableToLoadDll and the result
+// is empty), else "<program lib dir>/libclsermro.so".
+std::string ClSerialLibraryPath(int32_t& status);
+
+// Loads the library at `absolutePath` and binds the five functions. The
+// library stays loaded until the process ends.
+ClSerialLibrary BindClSerialLibrary(const std::string& absolutePath);
+
+// The library of this process, bound on first use and kept; a failure is
+// printed once to standard error.
+const ClSerialLibrary& ProcessClSerialLibrary();
+
+class ClSerEndpoint {
+  public:
+    // Uses ProcessClSerialLibrary().
+    ClSerEndpoint() = default;
+    // Uses `library`, which must outlive the endpoint.
+    explicit ClSerEndpoint(const ClSerialLibrary* library) : library_(library) {}
+
+    int32_t Open(uint32_t serialIndex, uint32_t baudCode);
+    int32_t Close();  // always 0
+    int32_t Read(void* buffer, uint64_t& count, uint32_t timeoutMs);
+    int32_t Write(const void* buffer, uint64_t size, uint64_t& written);
+    bool IsOpen() const { return reference_ != nullptr; }
+
+  private:
+    const ClSerialLibrary& Library();
+
+    const ClSerialLibrary* library_ = nullptr;
+    void* reference_ = nullptr;
+};
+
+}  // namespace clst
