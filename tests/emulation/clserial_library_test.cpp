@@ -498,6 +498,50 @@ TEST_F(ClSerialLibrary, PtyLinkPathTakenOrStale) {
     std::string content;
     std::getline(in, content);
     EXPECT_EQ(content, "keep me");
+
+    // Nor is a link to a live pty: another process has the port open.
+    ASSERT_EQ(::unlink(link_.c_str()), 0);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    ASSERT_EQ(::symlink(::ptsname(master), link_.c_str()), 0);
+    EXPECT_EQ(Library().init(kPty, &ref), CL_ERR_PORT_IN_USE);
+    struct stat st {};
+    EXPECT_EQ(::lstat(link_.c_str(), &st), 0);
+    ::close(master);
+}
+
+}  // namespace
+
+namespace {
+
+// pyserial plays the camera on the pty link, as an outside program would.
+TEST_F(ClSerialLibrary, PyserialClientPlaysThePtyCamera) {
+    if (std::system("/usr/bin/python3 -c 'import serial' 2>/dev/null") != 0) {
+        GTEST_SKIP() << "pyserial is not installed for /usr/bin/python3";
+    }
+    Open(kPty, CL_BAUDRATE_115200);
+    const std::string script = dir_ + "/camera.py";
+    std::ofstream(script) << "import serial, sys\n"
+                             "port = serial.Serial(sys.argv[1], 115200, timeout=3)\n"
+                             "port.write(b'hello\\r\\n')\n"
+                             "line = port.read_until(b'\\r')\n"
+                             "port.write(b'ACK ' + line + b'\\n')\n"
+                             "port.flush()\n"
+                             "port.close()\n";
+    int exitStatus = -1;
+    std::thread camera([&] {
+        const std::string cmd = "timeout 10 /usr/bin/python3 '" + script + "' '" + link_ + "'";
+        exitStatus = std::system(cmd.c_str());
+    });
+    INT32 status = 0;
+    EXPECT_EQ(Read(7, 5000, &status), "hello\r\n");
+    UINT32 count = 0;
+    EXPECT_EQ(Write("ping\r", count), CL_ERR_NO_ERR);
+    EXPECT_EQ(Read(10, 5000, &status), "ACK ping\r\n");
+    camera.join();
+    EXPECT_EQ(exitStatus, 0);
 }
 
 }  // namespace
