@@ -156,7 +156,7 @@ TEST_F(PairLifecycleTest, ToolReportsUsageAndFailuresByExitCode) {
 }
 
 TEST_F(PairLifecycleTest, ConcurrentInstallsOfOneNumberLetExactlyOneWin) {
-    auto install = [this](const std::string& number) {
+    auto install = [](const std::string& number) {
         std::string output;
         return RunTool("install " + number, output);
     };

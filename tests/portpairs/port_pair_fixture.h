@@ -41,14 +41,28 @@ inline std::string ReadWholeFile(const std::string& path) {
     return out.str();
 }
 
-// Gone, or a zombie nobody reaped yet: either way it no longer serves.
+// Gone, or a zombie whose threads have all ended (a zombie leader whose
+// other threads are still exiting keeps the process's files open).
 inline bool ProcessGone(pid_t pid) {
     if (kill(pid, 0) != 0) {
         return true;
     }
-    const std::string stat = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::string proc = "/proc/" + std::to_string(pid);
+    const std::string stat = ReadWholeFile(proc + "/stat");
     const size_t paren = stat.rfind(')');
-    return paren == std::string::npos || (paren + 2 < stat.size() && stat[paren + 2] == 'Z');
+    if (paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z') {
+        return false;
+    }
+    DIR* tasks = opendir((proc + "/task").c_str());
+    if (tasks == nullptr) {
+        return true;
+    }
+    int threads = 0;
+    while (dirent* entry = readdir(tasks)) {
+        threads += entry->d_name[0] != '.' ? 1 : 0;
+    }
+    closedir(tasks);
+    return threads <= 1;
 }
 
 inline bool WaitUntilGone(pid_t pid, milliseconds budget = milliseconds(3000)) {
