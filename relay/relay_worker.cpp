@@ -1,0 +1,224 @@
+#include "relay/relay_worker.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <system_error>
+#include <utility>
+
+#include "relay/relay_state.h"
+
+namespace clst {
+
+ComPortEndpoint g_comPort;
+ClSerEndpoint g_clSerPort;
+std::mutex g_portLock;
+std::mutex g_echoLock;
+std::atomic<bool> g_relayRunning{false};
+std::atomic<bool> g_connectionError{false};
+std::atomic<bool> g_echoEnabled{false};
+std::atomic<EchoSink*> g_echoListBox{nullptr};
+
+namespace {
+
+void AddLine(std::string_view line) {
+    if (EchoSink* sink = g_echoListBox.load()) {
+        sink->AddString(line);
+    }
+}
+
+// The numbers of every line are printed as signed 32-bit decimals.
+template <typename... Args>
+std::string Format(const char* format, Args... args) {
+    char text[256];
+    int n = std::snprintf(text, sizeof text, format, args...);
+    if (n < 0) {
+        return {};
+    }
+    return std::string(
+        text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
+}
+
+void EchoBlock(const char* direction, const EchoRecord& record) {
+    AddLine(direction);
+    EchoBytes(record);
+}
+
+}  // namespace
+
+std::string FormatEchoLine(const uint8_t* data, size_t count) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string line;
+    line.reserve(count * 6);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t byte = data[i];
+        if (byte >= 0x10) {
+            line.push_back(kHex[byte >> 4]);
+        }
+        line.push_back(kHex[byte & 0x0F]);
+        line.push_back('[');
+        if (byte != 0) {
+            line.push_back(static_cast<char>(byte));
+        }
+        line.push_back(']');
+        line.push_back(' ');
+    }
+    return line;
+}
+
+void EchoBytes(const EchoRecord& record) {
+    const size_t count = record.count < kRelayBufferSize ? record.count : kRelayBufferSize;
+    std::lock_guard<std::mutex> lock(g_echoLock);
+    EchoSink* sink = g_echoListBox.load();
+    if (sink == nullptr) {
+        return;
+    }
+    sink->AddString(FormatEchoLine(record.data, count));
+    sink->SetTopIndex(sink->GetCount() - kEchoTopIndexOffset);
+}
+
+uint32_t RelayThreadProc(void* /*unused*/) {
+    g_connectionError = false;
+    auto record = std::make_unique<EchoRecord>();
+    uint8_t* buffer = record->data;
+    int32_t status = 0;
+    // Camera-to-COM totals over the worker's whole run.
+    uint64_t totalBytesWritten = 0;
+    uint64_t totalBytesToWrite = 0;
+
+    std::lock_guard<std::mutex> portLock(g_portLock);
+    while (g_relayRunning.load()) {
+        // COM to camera.
+        std::memset(buffer, 0, kRelayBufferSize);
+        uint64_t n = 0;
+        status = g_comPort.Read(buffer, kComReadSize, n, kComReadTimeoutMs);
+        if (status < 0) {
+            AddLine(Format("Error while reading from COM interface   error code: %d", status));
+            break;
+        }
+        if (n > 0) {
+            if (g_echoEnabled.load()) {
+                record->count = static_cast<uint32_t>(n);
+                EchoBlock("To ClSer:", *record);
+            }
+            uint64_t written = 0;
+            status = g_clSerPort.Write(buffer, n, written);
+            if (status < 0 || written != n) {
+                AddLine(Format("Error writing to clser interface   error code: %d", status));
+                break;
+            }
+        }
+
+        // Camera to COM: a burst of reads while the camera keeps sending. The
+        // count carries what was wanted in and what arrived out, so each later
+        // read asks for as many bytes as the one before delivered.
+        uint64_t count = kClSerBurstReadSize;
+        uint32_t timeout = kClSerFirstReadTimeoutMs;
+        bool fatal = false;
+        for (;;) {
+            std::memset(buffer, 0, kRelayBufferSize);
+            status = g_clSerPort.Read(buffer, count, timeout);
+            if (status < 0) {
+                AddLine(Format("Error reading from clser interface   error code: %d", status));
+                break;
+            }
+            if (count == 0) {
+                break;
+            }
+            const uint64_t m = count;
+            if (g_echoEnabled.load()) {
+                record->count = static_cast<uint32_t>(m);
+                EchoBlock("To Com:", *record);
+            }
+            uint64_t written = 0;
+            status = g_comPort.Write(buffer, m, written);
+            if (status == 0 && written == 0) {
+                AddLine(Format("Retry after TotalBytesWritten: %d",
+                               static_cast<int32_t>(totalBytesWritten)));
+                for (int retry = 0; retry < kComWriteRetries; ++retry) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(kComWriteRetryPauseMs));
+                    status = g_comPort.Write(buffer, m, written);
+                    if (status != 0 || written != 0) {
+                        break;
+                    }
+                }
+            }
+            totalBytesToWrite += m;
+            totalBytesWritten += written;
+            if (status < 0 || written != m) {
+                {
+                    std::lock_guard<std::mutex> echoLock(g_echoLock);
+                    AddLine(Format(
+                        "Error writing to COM interface  error code: %d  TotalBytesWritten: %d  "
+                        "TotalBytesToWrite: %d\n",
+                        status, static_cast<int32_t>(totalBytesWritten),
+                        static_cast<int32_t>(totalBytesToWrite)));
+                }
+                g_connectionError = true;
+                fatal = true;
+                break;
+            }
+            timeout = kClSerNextReadTimeoutMs;
+        }
+        if (fatal) {
+            break;
+        }
+    }
+    return static_cast<uint32_t>(status);
+}
+
+RelayWorker::RelayWorker(std::string comDevicePath, int32_t clserPortIndex, uint32_t clserBaudCode,
+                         uint32_t comBaudRate, int32_t parity, int32_t dataBits, int32_t stopBits)
+    : comDevicePath_(std::move(comDevicePath)),
+      clserPortIndex_(clserPortIndex),
+      clserBaudCode_(clserBaudCode),
+      comBaudRate_(comBaudRate),
+      parity_(parity),
+      dataBits_(dataBits),
+      stopBits_(stopBits) {}
+
+RelayWorker::~RelayWorker() {
+    // Connection control always stops a started worker before destroying it;
+    // this only keeps a forgotten Stop from leaving a running thread behind.
+    if (thread_.joinable()) {
+        Stop();
+    }
+}
+
+int32_t RelayWorker::OpenClSerPort() {
+    return g_clSerPort.Open(static_cast<uint32_t>(clserPortIndex_), clserBaudCode_);
+}
+
+int32_t RelayWorker::OpenComPort() {
+    return g_comPort.Open(
+        comDevicePath_.c_str(), comBaudRate_, static_cast<uint8_t>(parity_ & 0xFF),
+        static_cast<uint8_t>(dataBits_ & 0xFF), static_cast<uint8_t>(stopBits_ & 0xFF));
+}
+
+bool RelayWorker::Start(EchoSink* listBox) {
+    g_echoListBox = listBox;
+    g_relayRunning = true;
+    try {
+        thread_ = std::thread(RelayThreadProc, this);
+    } catch (const std::system_error&) {
+        // The standard library reports a thread it could not make only by
+        // throwing; turn that into a result here.
+        return false;
+    }
+    return true;
+}
+
+void RelayWorker::Stop() {
+    g_relayRunning = false;
+    {
+        std::lock_guard<std::mutex> portLock(g_portLock);
+        g_clSerPort.Close();
+        g_comPort.Close();
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+}  // namespace clst

@@ -1,0 +1,77 @@
+// The relay worker: one thread that moves bytes between the COM port and the
+// Camera Link serial port until it is stopped or a COM write fails.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "relay/echo_sink.h"
+
+namespace clst {
+
+// The relay's constants.
+inline constexpr size_t kRelayBufferSize = 4096;
+inline constexpr uint64_t kComReadSize = 1024;
+inline constexpr uint32_t kComReadTimeoutMs = 100;
+inline constexpr uint64_t kClSerBurstReadSize = 1024;
+inline constexpr uint32_t kClSerFirstReadTimeoutMs = 10;
+inline constexpr uint32_t kClSerNextReadTimeoutMs = 0;
+inline constexpr int kComWriteRetries = 10;
+inline constexpr uint32_t kComWriteRetryPauseMs = 200;
+inline constexpr int kEchoTopIndexOffset = 10;
+
+// One block handed to EchoBytes: the first `count` bytes of `data` are valid.
+struct EchoRecord {
+    uint32_t count = 0;
+    uint8_t data[kRelayBufferSize] = {};
+};
+
+// Formats the record as one "%x[%c] " piece per byte and adds the line to
+// the echo list under g_echoLock, then scrolls so that the tenth line from
+// the end is on top.
+void EchoBytes(const EchoRecord& record);
+// The byte line EchoBytes adds, without adding it. A zero byte, which cannot
+// stand inside the text, shows as "0[] ".
+std::string FormatEchoLine(const uint8_t* data, size_t count);
+
+// The worker's body; works only on the process-wide relay state. Returns the
+// last status it saw.
+uint32_t RelayThreadProc(void* unused);
+
+class RelayWorker {
+  public:
+    RelayWorker(std::string comDevicePath, int32_t clserPortIndex, uint32_t clserBaudCode,
+                uint32_t comBaudRate, int32_t parity, int32_t dataBits, int32_t stopBits);
+    ~RelayWorker();
+    RelayWorker(const RelayWorker&) = delete;
+    RelayWorker& operator=(const RelayWorker&) = delete;
+
+    int32_t OpenClSerPort();
+    int32_t OpenComPort();
+    // Records the echo list, raises g_relayRunning and starts the thread.
+    // Returns false when the thread could not be made (the ports stay open
+    // for Stop to close).
+    bool Start(EchoSink* listBox);
+    // Lowers g_relayRunning, waits until the worker has left its loop, closes
+    // the Camera Link port and then the COM port, and joins the thread.
+    void Stop();
+
+    const std::string& comDevicePath() const { return comDevicePath_; }
+    int32_t clserPortIndex() const { return clserPortIndex_; }
+    uint32_t clserBaudCode() const { return clserBaudCode_; }
+    uint32_t comBaudRate() const { return comBaudRate_; }
+    bool started() const { return thread_.joinable(); }
+
+  private:
+    std::string comDevicePath_;
+    int32_t clserPortIndex_;
+    uint32_t clserBaudCode_;
+    uint32_t comBaudRate_;
+    int32_t parity_;
+    int32_t dataBits_;
+    int32_t stopBits_;
+    std::thread thread_;
+};
+
+}  // namespace clst
