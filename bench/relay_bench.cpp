@@ -32,10 +32,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The demo camera's 16-byte command used for the round trip, and the end of
-// its reply.
-const std::string kCommand = "echo? 0123456789";  // 16 bytes with the CR below
-constexpr char kCommandEnd = '\r';
+// The demo camera's 16-byte command used for the round trip ("OK\r\n" comes
+// back), and the end of its reply.
+const std::string kCommand = "exposure=123456\r";
 constexpr char kReplyEnd = '\n';
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -163,7 +162,7 @@ double Percentile(std::vector<double> v, double q) {
 // Round trips of one command to the demo camera; returns the samples in ms.
 std::vector<double> MeasureLatency(int client, int rounds, size_t& replySize) {
     std::vector<double> samples;
-    std::string command = kCommand.substr(0, 15) + kCommandEnd;
+    const std::string& command = kCommand;
     char buf[256];
     for (int r = 0; r < rounds; ++r) {
         const auto start = Clock::now();
