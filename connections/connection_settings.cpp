@@ -1,0 +1,96 @@
+#include "connections/connection_settings.h"
+
+namespace clst {
+
+namespace {
+
+struct BaudRow {
+    const char* text;
+    int32_t rate;
+    int32_t code;
+};
+
+constexpr BaudRow kBaudTable[kBaudTableSize] = {
+    {"9600", 9600, 1},      {"19200", 19200, 2},    {"38400", 38400, 4},    {"57600", 57600, 8},
+    {"115200", 115200, 16}, {"230400", 230400, 32}, {"460800", 460800, 64}, {"921600", 921600, 128},
+};
+
+constexpr const char* kParityTexts[] = {"n", "o", "e"};
+constexpr const char* kStopBitsTexts[] = {"1", "1.5", "2"};
+
+}  // namespace
+
+const char* BaudText(int index) {
+    if (index < 0 || index >= kBaudTableSize)
+        return nullptr;
+    return kBaudTable[index].text;
+}
+
+int32_t ClSerBaudCodeForRate(int32_t bitsPerSecond) {
+    for (const auto& row : kBaudTable)
+        if (row.rate == bitsPerSecond)
+            return row.code;
+    return 0;
+}
+
+int32_t RateForClSerBaudCode(int32_t baudCode) {
+    for (const auto& row : kBaudTable)
+        if (row.code == baudCode)
+            return row.rate;
+    return 0;
+}
+
+bool ParseBaudText(const std::string& text, int32_t& comBaudRate, int32_t& clserBaudCode) {
+    for (const auto& row : kBaudTable) {
+        if (text == row.text) {
+            comBaudRate = row.rate;
+            clserBaudCode = row.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* ParityText(int32_t parity) {
+    if (parity < 0 || parity > 2)
+        return nullptr;
+    return kParityTexts[parity];
+}
+
+bool ParseParityText(const std::string& text, int32_t& parity) {
+    if (text.size() != 1)
+        return false;
+    const char c = text[0];
+    for (int32_t i = 0; i < 3; ++i) {
+        if (c == kParityTexts[i][0] || c == kParityTexts[i][0] - 'a' + 'A') {
+            parity = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* StopBitsText(int32_t stopBits) {
+    if (stopBits < 0 || stopBits > 2)
+        return nullptr;
+    return kStopBitsTexts[stopBits];
+}
+
+bool ParseStopBitsText(const std::string& text, int32_t& stopBits) {
+    for (int32_t i = 0; i < 3; ++i) {
+        if (text == kStopBitsTexts[i]) {
+            stopBits = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseDataBitsText(const std::string& text, int32_t& dataBits) {
+    if (text.size() != 1 || text[0] < '5' || text[0] > '9')
+        return false;
+    dataBits = text[0] - '0';
+    return true;
+}
+
+}  // namespace clst
