@@ -1,5 +1,10 @@
 #include "connections/connection_settings.h"
 
+#include <cstdio>
+
+#include "platform/profile.h"
+#include "platform/program_path.h"
+
 namespace clst {
 
 namespace {
@@ -91,6 +96,51 @@ bool ParseDataBitsText(const std::string& text, int32_t& dataBits) {
         return false;
     dataBits = text[0] - '0';
     return true;
+}
+
+void SaveToConfigFile(const ConnectionSettings& settings, const std::string& oldComPortName,
+                      int32_t oldClSerPortIndex, int32_t clserPortCount, MessageSink& sink,
+                      const std::string& directory) {
+    if (oldComPortName != settings.comPortName || oldClSerPortIndex != settings.clserPortIndex) {
+        sink.ShowMessage(
+            "You changed the COM port or ClSer Port, this change will be confirmed but not saved "
+            "to config file.",
+            "Port configuration", kMbOk | kMbIconExclamation);
+    }
+
+    const std::string dir = directory.empty() ? platform::ProgramDirectory() : directory;
+    if (dir.empty())
+        return;
+    const std::string path = dir + "/" + kConfigFileName;
+
+    // The "com" and "clser" keys are kept by whoever maintains the file; a
+    // section is ours when both name the connection we were serving.
+    std::string section;
+    for (int32_t n = 1; n <= clserPortCount; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "connection%d", static_cast<int>(n));
+        std::string com = platform::ReadProfileString(name, "com", "", 8, path);
+        for (char& c : com)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        const int clser = platform::ReadProfileInt(name, "clser", -1, path);
+        if (com == oldComPortName && clser == oldClSerPortIndex) {
+            section = name;
+            break;
+        }
+    }
+    if (section.empty())
+        return;
+
+    char value[8];
+    std::snprintf(value, sizeof value, "%d", static_cast<int>(settings.comBaudRate));
+    platform::WriteProfileString(section, "baudrate", value, path);
+    if (const char* parity = ParityText(settings.parity))
+        platform::WriteProfileString(section, "parity", parity, path);
+    std::snprintf(value, sizeof value, "%d", static_cast<int>(settings.dataBits));
+    platform::WriteProfileString(section, "databit", value, path);
+    if (const char* stop = StopBitsText(settings.stopBits))
+        platform::WriteProfileString(section, "stopbit", stop, path);
 }
 
 }  // namespace clst

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "connections/message_sink.h"
+
 namespace clst {
 
 // A plain value, copied between the main window and the port settings dialog.
@@ -45,5 +47,21 @@ bool ParseStopBitsText(const std::string& text, int32_t& stopBits);
 
 // Parses "5" .. "9"; false leaves `dataBits` untouched.
 bool ParseDataBitsText(const std::string& text, int32_t& dataBits);
+
+// Name of the configuration file beside the executable.
+constexpr const char* kConfigFileName = "TolvaneConfig.ini";
+
+// Writes "baudrate", "parity", "databit" and "stopbit" of the confirmed
+// `settings` into the section "connection<n>" (n = 1 .. clserPortCount) whose
+// upper-cased "com" equals `oldComPortName` and whose "clser" equals
+// `oldClSerPortIndex`; the first such section wins. A changed COM or Camera
+// Link port is announced through `sink` and never written. When no section
+// matches nothing is written: the last section examined belongs to another
+// connection. Failures of the file are not reported; the running instance
+// keeps its settings regardless. `directory` is where the file lives; empty
+// means the directory of the running executable.
+void SaveToConfigFile(const ConnectionSettings& settings, const std::string& oldComPortName,
+                      int32_t oldClSerPortIndex, int32_t clserPortCount, MessageSink& sink,
+                      const std::string& directory = std::string());
 
 }  // namespace clst
