@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "connections/connection_settings.h"
+#include "connections/message_sink.h"
 #include "connections/port_discovery.h"
 #include "relay/echo_sink.h"
 #include "relay/relay_worker.h"
@@ -26,31 +27,19 @@ inline constexpr int kIconNotConnected = 147;
 inline constexpr unsigned kErrorTimerId = 1;
 inline constexpr unsigned kErrorTimerPeriodMs = 1000;
 
-// Message box flags and answers, with the values a Windows program uses.
-inline constexpr unsigned kMbOk = 0x00;
-inline constexpr unsigned kMbYesNo = 0x04;
-inline constexpr unsigned kMbIconExclamation = 0x30;
-inline constexpr int kIdOk = 1;
-inline constexpr int kIdCancel = 2;
-inline constexpr int kIdYes = 6;
-inline constexpr int kIdNo = 7;
-
 inline constexpr const char* kCaptionPortConfiguration = "Port Configuration";
 
-// What connection control needs of the window it belongs to.
-class ConnectionView {
+// What connection control needs of the window it belongs to. Messages go
+// through MessageSink::ShowMessage: an empty caption means the program's
+// default title; the result is the answer (kIdOk, kIdYes, kIdNo, ...).
+class ConnectionView : public MessageSink {
   public:
-    virtual ~ConnectionView() = default;
     virtual void SetMenuItemEnabled(uint32_t commandId, bool enabled) = 0;
     virtual void SetTrayConnected(bool connected) = 0;
     virtual void ChangeTrayIcon(int iconId) = 0;
     virtual void ChangeTrayTip(const std::string& tip) = 0;
     // Panes 0..3: state, link, line settings, echo.
     virtual void SetStatusText(int pane, const std::string& text) = 0;
-    // An empty caption means the program's default title. Returns the answer
-    // (kIdOk, kIdYes, kIdNo, ...).
-    virtual int ShowMessage(const std::string& text, const std::string& caption,
-                            unsigned flags) = 0;
     virtual void StartTimer(unsigned id, unsigned periodMs) = 0;
     virtual void StopTimer(unsigned id) = 0;
     // The echo list the relay worker adds its lines to.

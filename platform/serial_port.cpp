@@ -269,7 +269,9 @@ bool SetCommState(SerialHandle handle, const Dcb& dcb) {
         t.c_iflag |= IXOFF;
     t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
     t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
-    t.c_cc[VMIN] = 0;
+    // VMIN 1 makes a non-blocking read without data fail with EAGAIN; with
+    // VMIN 0 it would return 0, which looks like a hang-up.
+    t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     cfsetispeed(&t, speed);
     cfsetospeed(&t, speed);

@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> lines;
     int exitCode = 0;
-    const timespec tick{0, 20 * 1000 * 1000};
+    const timespec tick{0, 50 * 1000 * 1000};
     for (;;) {
         int sig = sigtimedwait(&stopSignals, nullptr, &tick);
         PrintLines(sink, lines);
