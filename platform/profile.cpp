@@ -112,8 +112,12 @@ bool SectionName(const std::string& text, std::string& name) {
     return true;
 }
 
-// Key of a "key=value" line; `eq` receives the position of the '='.
+// Key of a "key=value" line; `eq` receives the position of the '='. Lines
+// starting with ';' are comments, even when they hold a '='.
 bool KeyOf(const std::string& text, std::string& key, std::size_t& eq) {
+    const std::string trimmed = Trim(text);
+    if (!trimmed.empty() && trimmed[0] == ';')
+        return false;
     eq = text.find('=');
     if (eq == std::string::npos)
         return false;

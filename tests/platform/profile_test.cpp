@@ -68,7 +68,8 @@ TEST_F(ProfileTest, ReadIsCutToTheBufferAndIntsParseLikeWin32) {
 TEST_F(ProfileTest, WriteReplacesInPlaceAndKeepsEveryOtherByte) {
     const std::string before =
         "; maintained by hand\r\n\r\n[other]\r\nbaudrate=1\r\n\r\n[Conn]\r\n"
-        "com=COM5\r\nBaudRate = 9600\r\nx=y ; note\r\n\r\n[tail]\r\nk=v";
+        "; baudrate=300 was too slow\r\ncom=COM5\r\nBaudRate = 9600\r\nx=y ; note\r\n"
+        "\r\n[tail]\r\nk=v";
     Put(before);
     ASSERT_TRUE(WriteProfileString("conn", "baudrate", "115200", path_));
     std::string expected = before;
