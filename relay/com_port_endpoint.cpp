@@ -142,32 +142,32 @@ int32_t ComPortEndpoint::Close() {
     return 0;
 }
 
-int32_t ComPortEndpoint::SetReadTimeout(uint32_t ms) {
+namespace {
+
+// Reads the port's time-outs, changes one field and writes them back.
+int32_t ChangeTimeout(platform::SerialHandle handle, uint32_t platform::CommTimeouts::*field,
+                      uint32_t ms) {
     platform::CommTimeouts timeouts;
-    if (!platform::GetCommTimeouts(handle_, timeouts)) {
+    if (!platform::GetCommTimeouts(handle, timeouts)) {
         SetErrnoFromLastError();
         return -errno;
     }
-    timeouts.ReadTotalTimeoutConstant = ms;
-    if (!platform::SetCommTimeouts(handle_, timeouts)) {
+    timeouts.*field = ms;
+    if (!platform::SetCommTimeouts(handle, timeouts)) {
         SetErrnoFromLastError();
         return -errno;
     }
     return 0;
 }
 
+}  // namespace
+
+int32_t ComPortEndpoint::SetReadTimeout(uint32_t ms) {
+    return ChangeTimeout(handle_, &platform::CommTimeouts::ReadTotalTimeoutConstant, ms);
+}
+
 int32_t ComPortEndpoint::SetWriteTimeout(uint32_t ms) {
-    platform::CommTimeouts timeouts;
-    if (!platform::GetCommTimeouts(handle_, timeouts)) {
-        SetErrnoFromLastError();
-        return -errno;
-    }
-    timeouts.WriteTotalTimeoutConstant = ms;
-    if (!platform::SetCommTimeouts(handle_, timeouts)) {
-        SetErrnoFromLastError();
-        return -errno;
-    }
-    return 0;
+    return ChangeTimeout(handle_, &platform::CommTimeouts::WriteTotalTimeoutConstant, ms);
 }
 
 int32_t ComPortEndpoint::Read(void* buffer, uint64_t size, uint64_t& count, uint32_t timeoutMs) {
