@@ -55,3 +55,15 @@ function(clst_test_area name)
     target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 endfunction()
+
+# Embeds the program's version data (description, file version, copyright)
+# into `target`, where the About box reads it back from the program file.
+# The values come from the project; this is their one place.
+set(CLST_FILE_DESCRIPTION "${PROJECT_DESCRIPTION}")
+set(CLST_FILE_VERSION "${PROJECT_VERSION}")
+set(CLST_LEGAL_COPYRIGHT "Copyright (C) 2026 The ClSerTolvane developers")
+function(clst_embed_version_data target)
+    set(_out ${CMAKE_BINARY_DIR}/generated/version_data.cpp)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/version_data.cpp.in ${_out} @ONLY)
+    target_sources(${target} PRIVATE ${_out})
+endfunction()
