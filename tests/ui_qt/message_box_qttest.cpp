@@ -55,9 +55,8 @@ class MessageBoxTest : public QObject {
         QCOMPARE(seen.icon, QMessageBox::Warning);
         QCOMPARE(seen.buttons, QMessageBox::Yes | QMessageBox::No);
 
-        const int escaped = Answer(kMbYesNo, "", seen, [](QMessageBox* box) {
-            QTest::keyClick(box, Qt::Key_Escape);
-        });
+        const int escaped = Answer(kMbYesNo, "", seen,
+                                   [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
         QCOMPARE(escaped, kIdNo);
         QCOMPARE(seen.title, QString(kDefaultCaption));
         QCOMPARE(seen.icon, QMessageBox::NoIcon);

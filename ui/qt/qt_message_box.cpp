@@ -5,17 +5,26 @@
 
 namespace clst {
 
-int QtMessageBox::ShowMessage(const std::string& text, const std::string& caption,
-                              unsigned flags) {
+int QtMessageBox::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
     QMessageBox box(parent_);
     box.setWindowTitle(QString::fromStdString(caption.empty() ? kDefaultCaption : caption));
     box.setText(QString::fromStdString(text));
     switch (flags & 0xF0u) {
-        case kMbIconError: box.setIcon(QMessageBox::Critical); break;
-        case kMbIconQuestion: box.setIcon(QMessageBox::Question); break;
-        case kMbIconExclamation: box.setIcon(QMessageBox::Warning); break;
-        case kMbIconInformation: box.setIcon(QMessageBox::Information); break;
-        default: box.setIcon(QMessageBox::NoIcon); break;
+        case kMbIconError:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case kMbIconQuestion:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case kMbIconExclamation:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case kMbIconInformation:
+            box.setIcon(QMessageBox::Information);
+            break;
+        default:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
     }
     switch (flags & 0x0Fu) {
         case kMbOkCancel:
@@ -28,13 +37,19 @@ int QtMessageBox::ShowMessage(const std::string& text, const std::string& captio
             box.setDefaultButton(QMessageBox::Yes);
             box.setEscapeButton(QMessageBox::No);
             break;
-        default: box.setStandardButtons(QMessageBox::Ok); break;
+        default:
+            box.setStandardButtons(QMessageBox::Ok);
+            break;
     }
     switch (box.exec()) {
-        case QMessageBox::Ok: return kIdOk;
-        case QMessageBox::Yes: return kIdYes;
-        case QMessageBox::No: return kIdNo;
-        default: return (flags & 0x0Fu) == kMbYesNo ? kIdNo : kIdCancel;
+        case QMessageBox::Ok:
+            return kIdOk;
+        case QMessageBox::Yes:
+            return kIdYes;
+        case QMessageBox::No:
+            return kIdNo;
+        default:
+            return (flags & 0x0Fu) == kMbYesNo ? kIdNo : kIdCancel;
     }
 }
 

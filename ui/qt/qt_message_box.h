@@ -18,8 +18,7 @@ class QtMessageBox : public MessageSink {
     void SetParent(QWidget* parent) { parent_ = parent; }
     // Buttons from the low four bits of `flags` (OK, OK/Cancel, Yes/No), the
     // icon from the next four; returns kIdOk, kIdCancel, kIdYes or kIdNo.
-    int ShowMessage(const std::string& text, const std::string& caption,
-                    unsigned flags) override;
+    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override;
 
   private:
     QWidget* parent_;
