@@ -1,0 +1,240 @@
+// The virtual port dialog on the real port-pair library (the pty pairs in
+// <build>/lib) with a private port directory: install a pair, see it listed,
+// remove it, and the refusals. Message boxes are recorded and answered OK.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "portpairs/port_pair_library.h"
+#include "ui/qt/virtual_com_port_dlg.h"
+
+using namespace clst;
+
+namespace {
+
+struct Shown {
+    std::string text, caption;
+    unsigned flags;
+};
+
+class RecordingSink : public MessageSink {
+  public:
+    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
+        shown.push_back({text, caption, flags});
+        return kIdOk;
+    }
+    std::vector<Shown> shown;
+};
+
+// The real library; notes what the screen showed while an install ran.
+class ObservedPairs : public PortPairLibrary {
+  public:
+    int32_t VcpInstallPair(int32_t number) override {
+        ++installs;
+        const CMessageDlg* info = dialog != nullptr ? dialog->InfoDialog() : nullptr;
+        waitShown = info != nullptr && info->isVisible() && info->WasPainted() &&
+                    info->parentWidget() == dialog && !info->isModal() &&
+                    info->windowTitle() == "Information";
+        waitText = info != nullptr ? info->Text() : QString();
+        return PortPairLibrary::VcpInstallPair(number);
+    }
+
+    std::vector<std::string> ListedPairNames() {
+        std::vector<std::string> names;
+        const int32_t count = VcpGetPairCount();
+        for (int32_t i = 0; i < count; ++i) {
+            char name[kNameBufferSize] = {};
+            char first[kNameBufferSize] = {};
+            char second[kNameBufferSize] = {};
+            if (VcpGetPair(i, name, first, second) != 0) {
+                names.push_back(name);
+            }
+        }
+        return names;
+    }
+
+    CVirtualCOMPortDlg* dialog = nullptr;
+    int installs = 0;
+    bool waitShown = false;
+    QString waitText;
+};
+
+QStringList Items(const CVirtualCOMPortDlg& dlg) {
+    auto* combo = dlg.findChild<QComboBox*>(kPortListName);
+    QStringList items;
+    for (int i = 0; combo != nullptr && i < combo->count(); ++i) {
+        items << combo->itemText(i);
+    }
+    return items;
+}
+
+template <typename T>
+T* Control(const CVirtualCOMPortDlg& dlg, const char* name) {
+    T* control = dlg.findChild<T*>(name);
+    if (control == nullptr) {
+        qFatal("control %s is missing", name);
+    }
+    return control;
+}
+
+void Select(const CVirtualCOMPortDlg& dlg, const QString& text) {
+    auto* combo = Control<QComboBox>(dlg, kPortListName);
+    combo->setCurrentIndex(combo->findText(text));
+}
+
+// Runs `script` inside DoModal, then presses Close; returns DoModal's result.
+int RunDialog(CVirtualCOMPortDlg& dlg, const std::function<void()>& script) {
+    QTimer::singleShot(0, &dlg, [&] {
+        script();
+        Control<QPushButton>(dlg, kCloseButtonName)->click();
+    });
+    return dlg.DoModal();
+}
+
+}  // namespace
+
+class VirtualComPortDlgTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        char pattern[] = "/tmp/clst-vportdlg-XXXXXX";
+        QVERIFY(mkdtemp(pattern) != nullptr);
+        dir_ = pattern;
+        setenv("CLSERTOLVANE_PORT_DIR", dir_.c_str(), 1);
+        QVERIFY2(pairs_.VcpInitialize() != 0, pairs_.LastErrorText().c_str());
+    }
+
+    void cleanup() {
+        for (const std::string& name : pairs_.ListedPairNames()) {
+            pairs_.VcpRemovePair(name.c_str());
+        }
+        pairs_.installs = 0;
+        pairs_.dialog = nullptr;
+    }
+
+    void cleanupTestCase() {
+        pairs_.VcpRelease();
+        if (DIR* listing = opendir(dir_.c_str())) {
+            while (dirent* entry = readdir(listing)) {
+                const std::string name = entry->d_name;
+                if (name != "." && name != "..") {
+                    unlink((dir_ + "/" + name).c_str());
+                }
+            }
+            closedir(listing);
+        }
+        rmdir(dir_.c_str());
+        unsetenv("CLSERTOLVANE_PORT_DIR");
+    }
+
+    void installListAndRemove() {
+        RecordingSink sink;
+        CVirtualCOMPortDlg dlg(pairs_, sink);
+        pairs_.dialog = &dlg;
+        dlg.LoadPortEntries({{"", "COM1", ""}});
+        QCOMPARE(dlg.WindowExists(), false);
+
+        const int result = RunDialog(dlg, [&] {
+            QVERIFY(dlg.WindowExists());
+            QCOMPARE(dlg.windowTitle(), QString("Virtual COM Port"));
+            auto* edit = Control<QLineEdit>(dlg, kPortNumberEditName);
+            QCOMPARE(edit->text(), QString("1"));
+            QCOMPARE(Items(dlg), QStringList{"COM1"});
+
+            edit->setText("4711");
+            Control<QPushButton>(dlg, kInstallButtonName)->click();
+            QCOMPARE(pairs_.installs, 1);
+            QVERIFY(pairs_.waitShown);
+            QCOMPARE(pairs_.waitText, QString("Installing, please wait..."));
+            QVERIFY(dlg.InfoDialog() == nullptr);
+            QCOMPARE(sink.shown.size(), size_t(1));
+            QCOMPARE(sink.shown[0].text,
+                     std::string("A new virtual COM port pair was installed successfully."));
+            QCOMPARE(sink.shown[0].caption, std::string("Virtual COM Port Control"));
+            QCOMPARE(sink.shown[0].flags, kMbIconInformation);
+            QCOMPARE(Items(dlg), (QStringList{"COM1", "COM4711-ZADURUV4711"}));
+            struct stat st {};
+            QCOMPARE(lstat((dir_ + "/COM4711").c_str(), &st), 0);
+
+            Select(dlg, "COM4711-ZADURUV4711");
+            Control<QPushButton>(dlg, kRemoveButtonName)->click();
+            QCOMPARE(sink.shown.back().text,
+                     std::string("Do you really want to remove this virtual COM port pair?"));
+            // The outcome comes with the re-check a moment later.
+            QVERIFY(QTest::qWaitFor([&] { return sink.shown.size() == 3; }, 5000));
+            QCOMPARE(sink.shown[2].text,
+                     std::string("The virtual COM port pair was removed successfully."));
+            QCOMPARE(Items(dlg), QStringList{"COM1"});
+        });
+        QCOMPARE(result, kIdCancel);
+        QCOMPARE(dlg.WindowExists(), false);
+        QVERIFY(pairs_.ListedPairNames().empty());
+    }
+
+    void physicalPortAndNumbersThatCannotBeInstalled() {
+        QVERIFY2(pairs_.VcpInstallPair(4712) != 0, pairs_.LastErrorText().c_str());
+        pairs_.installs = 0;
+        RecordingSink sink;
+        CVirtualCOMPortDlg dlg(pairs_, sink);
+        pairs_.dialog = &dlg;
+        dlg.LoadPortEntries({{"", "COM1", ""}, {"CNC4712", "COM4712", "ZADURUV4712"}});
+
+        RunDialog(dlg, [&] {
+            QCOMPARE(Items(dlg), (QStringList{"COM1", "COM4712-ZADURUV4712"}));
+            Select(dlg, "COM1");
+            Control<QPushButton>(dlg, kRemoveButtonName)->click();
+            QCOMPARE(sink.shown.size(), size_t(2));
+            QCOMPARE(sink.shown[1].text, std::string("Cannot remove a physical COM port."));
+            QCOMPARE(sink.shown[1].flags, kMbIconExclamation);
+
+            // The edit takes digits only.
+            auto* edit = Control<QLineEdit>(dlg, kPortNumberEditName);
+            edit->clear();
+            QTest::keyClicks(edit, "47x12");
+            QCOMPARE(edit->text(), QString("4712"));
+            Control<QPushButton>(dlg, kInstallButtonName)->click();
+            QCOMPARE(sink.shown.back().text,
+                     std::string("This port number is occupied, please input another number."));
+            QCOMPARE(sink.shown.back().flags, kMbIconExclamation);
+            QCOMPARE(pairs_.installs, 0);
+
+            QCOMPARE(sink.shown.size(), size_t(3));
+        });
+        QCOMPARE(pairs_.ListedPairNames(), std::vector<std::string>{"CNC4712"});
+    }
+
+    void closeDuringTheRecheckStillReports() {
+        QVERIFY2(pairs_.VcpInstallPair(4713) != 0, pairs_.LastErrorText().c_str());
+        RecordingSink sink;
+        CVirtualCOMPortDlg dlg(pairs_, sink);
+        RunDialog(dlg, [&] {
+            QCOMPARE(Items(dlg), QStringList{"COM4713-ZADURUV4713"});
+            Control<QPushButton>(dlg, kRemoveButtonName)->click();
+            QVERIFY(dlg.logic().removeCheckPending());
+            QTest::keyClick(&dlg, Qt::Key_Escape);
+            QVERIFY(!dlg.WindowExists());
+        });
+        QCOMPARE(sink.shown.size(), size_t(2));
+        QCOMPARE(sink.shown[1].text,
+                 std::string("The virtual COM port pair was removed successfully."));
+        QVERIFY(pairs_.ListedPairNames().empty());
+    }
+
+  private:
+    std::string dir_;
+    ObservedPairs pairs_;
+};
+
+QTEST_MAIN(VirtualComPortDlgTest)
+#include "virtual_com_port_dlg_qttest.moc"
