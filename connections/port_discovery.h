@@ -9,6 +9,9 @@
 
 namespace clst {
 
+// Only this program's own ends of the virtual pairs carry this in their name.
+inline constexpr const char* kVirtualPortMarker = "ZADURUV";
+
 struct PortEntry {
     std::string pairName;        // empty for a port that belongs to no pair
     std::string comPortName;     // what other programs open, e.g. COM5

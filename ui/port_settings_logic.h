@@ -35,8 +35,6 @@ inline constexpr const char* kBaudMismatchQuestion =
     "Are you sure to confirm it?\n";
 inline constexpr const char* kPhysicalPortRefusal =
     "Cannot connect to a physical COM port, please choose a virtual COM port pair.";
-// Only the program's own ends of the virtual pairs carry this in their name.
-inline constexpr const char* kVirtualPortMarker = "ZADURUV";
 
 // One drop-down list as the Win32 combo box keeps it: texts with a 32-bit
 // item data each, optionally sorted, and one selected position (-1: none).

@@ -37,8 +37,6 @@ inline constexpr const char* kRemovePairQuestion =
 inline constexpr const char* kCannotRemovePhysicalPort = "Cannot remove a physical COM port.";
 inline constexpr const char* kPairRemoved = "The virtual COM port pair was removed successfully.";
 inline constexpr const char* kPairNotRemoved = "Error occurred, cannot remove the COM-port pair.";
-// Every pair has a port whose name holds this text; no physical port has.
-inline constexpr const char* kVirtualPortMarker = "ZADURUV";
 inline constexpr const char* kFirstPortNumberText = "1";
 // After a remove the driver may need a moment before the pair leaves the list.
 inline constexpr unsigned kRemoveCheckTimerId = 1;

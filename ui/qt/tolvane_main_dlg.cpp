@@ -1,0 +1,273 @@
+#include "ui/qt/tolvane_main_dlg.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include "connections/system_discovery_backend.h"
+#include "portpairs/port_pair_library.h"
+#include "ui/qt/about_dlg.h"
+#include "ui/qt/echo_list_model.h"
+#include "ui/qt/port_setting_dlg.h"
+#include "ui/qt/virtual_com_port_dlg.h"
+#include "ui/tray_logic.h"
+
+namespace {
+
+constexpr const char* kNoTrayNotice =
+    "No notification area on this desktop: the window is minimised instead of hidden.";
+
+bool IsSwallowedKey(const QEvent* event) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
+        return false;
+    }
+    const int key = static_cast<const QKeyEvent*>(event)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape;
+}
+
+}  // namespace
+
+CTolvaneMainDlg::CTolvaneMainDlg(const clst::MainWindowArguments& args, bool saveToConfig,
+                                 const MainDlgServices& services, QWidget* parent)
+    : QMainWindow(parent),
+      ownMessages_(this),
+      messages_(services.messages != nullptr ? services.messages : &ownMessages_),
+      pairs_(*services.pairs),
+      trayAvailable_(services.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable())),
+      tray_(this) {
+    setWindowTitle(QString::fromLatin1(clst::kMainWindowCaption));
+    setWindowIcon(CSystemTray::LoadIcon(clst::kAppIconId));
+    resize(600, 480);
+
+    echoModel_ = new EchoListModel(this);
+    echoView_ = new QListView(this);
+    echoView_->setObjectName(QStringLiteral("echoList"));
+    echoView_->setModel(echoModel_);
+    echoView_->setUniformItemSizes(true);
+    echoView_->setSelectionMode(QAbstractItemView::NoSelection);
+    echoView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    echoView_->setLayoutMode(QListView::Batched);
+    echoView_->installEventFilter(this);
+    echoModel_->SetView(echoView_);
+    setCentralWidget(echoView_);
+
+    BuildMenus();
+    BuildStatusBar();
+
+    if (services.discovery != nullptr) {
+        backend_ = services.discovery;
+    } else {
+        ownBackend_ = std::make_unique<clst::SystemDiscoveryBackend>(pairs_, *messages_);
+        backend_ = ownBackend_.get();
+    }
+    clst::MessageSink& dialogSink =
+        services.messages != nullptr ? *services.messages : dialogMessages_;
+    portSettings_ = std::make_unique<CPortSettingDlg>(saveToConfig, dialogSink, this);
+    virtualPorts_ = std::make_unique<CVirtualCOMPortDlg>(pairs_, dialogSink, this);
+    controller_ = std::make_unique<clst::MainWindowController>(*this, *portSettings_, *backend_,
+                                                               pairs_, args);
+}
+
+CTolvaneMainDlg::~CTolvaneMainDlg() {
+    // Connection control stops the relay before the echo list goes.
+    controller_.reset();
+}
+
+QAction* CTolvaneMainDlg::AddCommand(QMenu* menu, const char* text, uint32_t commandId) {
+    QAction* action = menu->addAction(QString::fromLatin1(text));
+    action->setData(commandId);
+    actions_[commandId] = action;
+    connect(action, &QAction::triggered, this, [this, commandId] { OnCommand(commandId); });
+    return action;
+}
+
+void CTolvaneMainDlg::BuildMenus() {
+    QMenu* port = menuBar()->addMenu(QStringLiteral("Port"));
+    AddCommand(port, "Connect", clst::kCmdConnect);
+    AddCommand(port, "Disconnect", clst::kCmdDisconnect);
+    port->addSeparator();
+    AddCommand(port, "Exit", clst::kCmdExit);
+    QMenu* view = menuBar()->addMenu(QStringLiteral("View"));
+    AddCommand(view, "Clear Echo", clst::kCmdClearEcho);
+    QMenu* settings = menuBar()->addMenu(QStringLiteral("Settings"));
+    AddCommand(settings, "Port Settings", clst::kCmdPortSettings);
+    AddCommand(settings, "Virtual COM Port Management", clst::kCmdVirtualPorts);
+    settings->addSeparator();
+    AddCommand(settings, "Echo", clst::kCmdEcho)->setCheckable(true);
+    QMenu* info = menuBar()->addMenu(QStringLiteral("Info"));
+    AddCommand(info, "About", clst::kCmdAbout);
+}
+
+void CTolvaneMainDlg::BuildStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setSizeGripEnabled(true);
+    for (int i = 0; i < 4; ++i) {
+        panes_[i] = new QLabel(bar);
+        panes_[i]->setObjectName(QStringLiteral("pane%1").arg(i));
+        if (i < 3) {
+            panes_[i]->setFixedWidth(kPaneWidths[i]);
+            bar->addWidget(panes_[i]);
+        } else {
+            bar->addWidget(panes_[i], 1);
+        }
+    }
+}
+
+bool CTolvaneMainDlg::OnInitDialog() {
+    return controller_->OnInitDialog();
+}
+
+QAction* CTolvaneMainDlg::action(uint32_t commandId) const {
+    const auto it = actions_.find(commandId);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+QLabel* CTolvaneMainDlg::pane(int index) const {
+    return index >= 0 && index < 4 ? panes_[index] : nullptr;
+}
+
+void CTolvaneMainDlg::SetMenuItemEnabled(uint32_t commandId, bool enabled) {
+    if (QAction* a = action(commandId))
+        a->setEnabled(enabled);
+}
+
+void CTolvaneMainDlg::SetMenuItemChecked(uint32_t commandId, bool checked) {
+    if (QAction* a = action(commandId))
+        a->setChecked(checked);
+}
+
+void CTolvaneMainDlg::SetTrayConnected(bool connected) {
+    tray_.SetConnected(connected);
+}
+void CTolvaneMainDlg::ChangeTrayIcon(int iconId) {
+    tray_.ChangeIcon(iconId);
+}
+void CTolvaneMainDlg::ChangeTrayTip(const std::string& tip) {
+    tray_.ChangeTip(QString::fromLatin1(tip));
+}
+void CTolvaneMainDlg::SetTrayEcho(bool echo) {
+    tray_.SetEcho(echo);
+}
+
+void CTolvaneMainDlg::SetStatusText(int pane, const std::string& text) {
+    if (QLabel* label = this->pane(pane))
+        label->setText(QString::fromLatin1(text));
+}
+
+void CTolvaneMainDlg::StartTimer(unsigned id, unsigned periodMs) {
+    QTimer*& timer = timers_[id];
+    if (timer == nullptr) {
+        timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this, id] { controller_->OnTimer(id); });
+    }
+    timer->start(static_cast<int>(periodMs));
+}
+
+void CTolvaneMainDlg::StopTimer(unsigned id) {
+    const auto it = timers_.find(id);
+    if (it != timers_.end())
+        it->second->stop();
+}
+
+clst::EchoSink* CTolvaneMainDlg::EchoList() {
+    return &echoModel_->sink();
+}
+
+void CTolvaneMainDlg::MinimizeToTray() {
+    QTimer::singleShot(0, this, [this] { HideToTray(); });
+}
+
+int CTolvaneMainDlg::ShowMessage(const std::string& text, const std::string& caption,
+                                 unsigned flags) {
+    return messages_->ShowMessage(text, caption, flags);
+}
+
+void CTolvaneMainDlg::InstallTrayIcon(const std::string& tip, int iconId) {
+    tray_.Install(
+        QString::fromLatin1(tip), iconId, [this](uint32_t id) { OnCommand(id); },
+        [this] { ShowFromTray(); });
+}
+
+void CTolvaneMainDlg::ClearEchoList() {
+    echoModel_->Clear();
+}
+
+void CTolvaneMainDlg::RunAboutBox() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CTolvaneMainDlg::SetSettingsDialogClSerPorts(const std::vector<std::string>& ports) {
+    portSettings_->SetClSerPorts(ports);
+}
+
+bool CTolvaneMainDlg::VirtualPortDialogExists() {
+    return virtualPorts_->WindowExists();
+}
+void CTolvaneMainDlg::BringVirtualPortDialogToTop() {
+    virtualPorts_->BringToTop();
+}
+
+void CTolvaneMainDlg::RunVirtualPortDialog(const std::vector<clst::PortEntry>& ports) {
+    virtualPorts_->LoadPortEntries(ports);
+    virtualPorts_->DoModal();
+}
+
+void CTolvaneMainDlg::EndProgram() {
+    ended_ = true;
+    tray_.deleteLater();
+    hide();
+    emit exitRequested();
+}
+
+void CTolvaneMainDlg::HideToTray() {
+    if (!trayAvailable_ && !trayNoticeShown_) {
+        trayNoticeShown_ = true;
+        statusBar()->showMessage(QString::fromLatin1(kNoTrayNotice), 15000);
+    }
+    ::HideToTray(this, trayAvailable_);
+}
+
+void CTolvaneMainDlg::ShowFromTray() {
+    ::ShowFromTray(this);
+}
+
+void CTolvaneMainDlg::closeEvent(QCloseEvent* event) {
+    // Closing only hides the window; Exit ends the program.
+    if (ended_) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    HideToTray();
+}
+
+void CTolvaneMainDlg::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // Minimising goes to the tray where there is one.
+    if (event->type() == QEvent::WindowStateChange && trayAvailable_ && isMinimized() &&
+        isVisible()) {
+        QTimer::singleShot(0, this, [this] { ::HideToTray(this, true); });
+    }
+}
+
+bool CTolvaneMainDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (IsSwallowedKey(event))
+        return true;
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void CTolvaneMainDlg::keyPressEvent(QKeyEvent* event) {
+    if (IsSwallowedKey(event)) {
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
