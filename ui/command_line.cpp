@@ -3,9 +3,11 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/named_mutex.h"
+#include "portpairs/port_pair_library.h"
 
 namespace clst {
 
@@ -91,6 +93,20 @@ bool RunStartup(const std::vector<std::string>& words, CMyCommandLineInfo& info,
     ParseCommandLine(words, info);
     hooks.runMainWindow(ChooseMainWindowArguments(info));
     return true;
+}
+
+void UsePortPairLibrary(StartupHooks& hooks, PortPairLibrary& pairs) {
+    hooks.vcpInitialize = [&pairs] { return pairs.VcpInitialize(); };
+    hooks.vcpGetLastErrorText = [&pairs](char* buffer) -> int32_t {
+        if (buffer == nullptr)
+            return pairs.VcpGetLastErrorText(nullptr);
+        // The library may fill up to its full text size; the caller's buffer
+        // holds exactly the length it asked for.
+        char text[PortPairLibrary::kErrorTextSize + 1] = {};
+        const int32_t n = pairs.VcpGetLastErrorText(text);
+        std::strcpy(buffer, text);
+        return n;
+    };
 }
 
 }  // namespace clst

@@ -58,4 +58,8 @@ struct StartupHooks {
 bool RunStartup(const std::vector<std::string>& words, CMyCommandLineInfo& info,
                 const StartupHooks& hooks);
 
+class PortPairLibrary;
+// Points the port-pair hooks of `hooks` at `pairs`.
+void UsePortPairLibrary(StartupHooks& hooks, PortPairLibrary& pairs);
+
 }  // namespace clst

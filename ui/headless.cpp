@@ -18,6 +18,7 @@
 #include "portpairs/port_pair_library.h"
 #include "relay/relay_state.h"
 #include "ui/command_line.h"
+#include "ui/main_window_logic.h"
 
 namespace {
 
@@ -112,9 +113,7 @@ int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPair
     clst::SystemDiscoveryBackend backend(pairs, view);
     clst::PortDiscovery discovery(backend);
     if (!discovery.EnumerateClSerPorts()) {
-        view.ShowMessage(
-            "Cannot find any CameraLink boards, please check the system configuration.", "",
-            clst::kMbOk);
+        view.ShowMessage(clst::kNoBoardsMessage, "", clst::kMbOk);
         return 1;
     }
     discovery.RefreshComPortList();
@@ -187,15 +186,7 @@ int RunHeadlessMain(const std::vector<std::string>& words) {
         std::fputc('\n', stdout);
         return slot;
     };
-    hooks.vcpInitialize = [&] { return pairs.VcpInitialize(); };
-    hooks.vcpGetLastErrorText = [&](char* buffer) -> int32_t {
-        if (buffer == nullptr)
-            return pairs.VcpGetLastErrorText(nullptr);
-        char text[513] = {};
-        const int32_t n = pairs.VcpGetLastErrorText(text);
-        std::strcpy(buffer, text);
-        return n;
-    };
+    UsePortPairLibrary(hooks, pairs);
     hooks.showMessage = [](const std::string& text, unsigned) { PrintMessage(text, ""); };
     hooks.runMainWindow = [&](const clst::MainWindowArguments& args) {
         exitCode = RunHeadless(args, echo, pairs, stopSignals);

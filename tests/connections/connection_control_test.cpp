@@ -13,18 +13,15 @@
 
 #include "connections/connection_control.h"
 #include "relay/relay_state.h"
+#include "tests/support/message_recorder.h"
 
 using namespace clst;
 
 namespace {
 
-struct Message {
-    std::string text, caption;
-    unsigned flags;
-    bool operator==(const Message&) const = default;
-};
+using Message = clst::testing::RecordedMessage;
 
-class RecordingView : public ConnectionView {
+class RecordingView : public ConnectionView, public clst::testing::MessageRecorder {
   public:
     void SetMenuItemEnabled(uint32_t id, bool enabled) override { menu[id] = enabled; }
     void SetTrayConnected(bool connected) override { trayConnected = connected; }
@@ -34,12 +31,7 @@ class RecordingView : public ConnectionView {
         panes.at(static_cast<size_t>(pane)) = text;
     }
     int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
-        messages.push_back({text, caption, flags});
-        if (answers.empty())
-            return kIdOk;
-        const int a = answers.front();
-        answers.pop_front();
-        return a;
+        return Record(text, caption, flags);
     }
     void StartTimer(unsigned id, unsigned ms) override { timers[id] = ms; }
     void StopTimer(unsigned id) override { timers.erase(id); }
@@ -51,8 +43,6 @@ class RecordingView : public ConnectionView {
     int icon = 0;
     std::string tip;
     std::vector<std::string> panes = std::vector<std::string>(4);
-    std::vector<Message> messages;
-    std::deque<int> answers;
     std::map<unsigned, unsigned> timers;
     QueuedEchoSink sink;
     int minimized = 0;

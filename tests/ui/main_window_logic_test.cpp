@@ -12,6 +12,7 @@
 
 #include "portpairs/port_pair_library.h"
 #include "relay/relay_state.h"
+#include "tests/support/message_recorder.h"
 #include "ui/main_window_logic.h"
 #include "ui/tray_logic.h"
 
@@ -19,12 +20,9 @@ using namespace clst;
 
 namespace {
 
-struct Message {
-    std::string text, caption;
-    unsigned flags;
-};
+using Message = clst::testing::RecordedMessage;
 
-class RecordingWindow : public MainWindowView {
+class RecordingWindow : public MainWindowView, public clst::testing::MessageRecorder {
   public:
     void SetMenuItemEnabled(uint32_t id, bool enabled) override { enabled_[id] = enabled; }
     void SetTrayConnected(bool connected) override { trayConnected = connected; }
@@ -34,12 +32,7 @@ class RecordingWindow : public MainWindowView {
         panes.at(static_cast<size_t>(pane)) = text;
     }
     int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
-        messages.push_back({text, caption, flags});
-        if (answers.empty())
-            return kIdOk;
-        const int a = answers.front();
-        answers.pop_front();
-        return a;
+        return Record(text, caption, flags);
     }
     void StartTimer(unsigned, unsigned) override {}
     void StopTimer(unsigned) override {}
@@ -74,8 +67,6 @@ class RecordingWindow : public MainWindowView {
         virtualDialogRaised = 0, ended = 0;
     std::string trayTip;
     std::vector<std::string> panes = std::vector<std::string>(4);
-    std::vector<Message> messages;
-    std::deque<int> answers;
     QueuedEchoSink sink;
     std::vector<std::string> dialogClSerPorts;
     std::vector<PortEntry> virtualDialogPorts;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/message_recorder.h"
 #include "ui/port_settings_logic.h"
 
 using namespace clst;
@@ -54,23 +55,13 @@ class RecordingView : public PortSettingsView {
     int closedOk = 0;
 };
 
-struct Message {
-    std::string text, caption;
-    unsigned flags;
-};
+using Message = clst::testing::RecordedMessage;
 
-class RecordingSink : public MessageSink {
+class RecordingSink : public MessageSink, public clst::testing::MessageRecorder {
   public:
     int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
-        messages.push_back({text, caption, flags});
-        if (answers.empty())
-            return kIdOk;
-        const int a = answers.front();
-        answers.pop_front();
-        return a;
+        return Record(text, caption, flags);
     }
-    std::vector<Message> messages;
-    std::deque<int> answers;
 };
 
 const std::vector<PortEntry> kPorts = {

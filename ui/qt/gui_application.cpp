@@ -56,15 +56,7 @@ int RunGuiApplication(int argc, char** argv, const std::vector<std::string>& wor
     int exitCode = 1;
 
     StartupHooks hooks;
-    hooks.vcpInitialize = [&] { return pairs.VcpInitialize(); };
-    hooks.vcpGetLastErrorText = [&](char* buffer) -> int32_t {
-        if (buffer == nullptr)
-            return pairs.VcpGetLastErrorText(nullptr);
-        char text[PortPairLibrary::kErrorTextSize + 1] = {};
-        const int32_t n = pairs.VcpGetLastErrorText(text);
-        std::strcpy(buffer, text);
-        return n;
-    };
+    UsePortPairLibrary(hooks, pairs);
     hooks.showMessage = [&](const std::string& text, unsigned flags) {
         messages.ShowMessage(text, "", flags);
     };
