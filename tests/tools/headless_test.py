@@ -100,6 +100,41 @@ class HeadlessTest(unittest.TestCase):
         self.assertEqual(result.returncode, 2)
         self.assertIn("--headless", result.stderr)
 
+    def test_client_that_stops_reading_ends_with_a_connection_error(self):
+        ini = os.path.join(self.dir, "echo.ini")
+        with open(ini, "w") as f:
+            f.write("[board0]\nname=EchoBoard\nports=1\n[port0]\ncamera=echo\n")
+        self.env["MARO_EMULATION"] = ini
+        proc = self.start("COM7", "0", "921600,N,8,1")
+        self.assertTrue(self.wait_connected(proc), self.err)
+        # The camera echoes everything; the client never reads, so the
+        # replies fill the pair until the relay's writes to COM stall.
+        chunk = bytes(range(256)) * 16
+        with serial.Serial(os.path.join(self.ports, "COM7"), 921600,
+                           write_timeout=0.5) as port:
+            deadline = time.time() + 40
+            while proc.poll() is None and time.time() < deadline:
+                try:
+                    port.write(chunk)
+                except serial.SerialTimeoutException:
+                    time.sleep(0.2)
+            out, err = proc.communicate(timeout=10)
+        self.assertEqual(proc.returncode, 1, err)
+        # A write that takes part of a block ends at once; one that takes
+        # nothing is retried first ("Retry after TotalBytesWritten: ...").
+        self.assertIn("Error writing to COM interface  error code:", out)
+        self.assertIn("Connection error!", err)
+
+    def test_no_board_ends_non_zero(self):
+        ini = os.path.join(self.dir, "none.ini")
+        with open(ini, "w") as f:
+            f.write("[emulation]\ndevice_limit=4\n")
+        self.env["MARO_EMULATION"] = ini
+        proc = self.start("COM7", "0")
+        _, err = proc.communicate(timeout=10)
+        self.assertNotEqual(proc.returncode, 0)
+        self.assertIn("Cannot find any CameraLink boards", err)
+
     def test_unusable_port_directory_ends_with_the_library_text(self):
         os.chmod(self.ports, 0o777)
         try:
