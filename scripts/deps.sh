@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ clang clang-format libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev
-    socat picocom tio python3-serial xvfb xauth procps
+    socat picocom tio python3-serial xvfb xauth procps dpkg-dev
 )
 
 missing=()

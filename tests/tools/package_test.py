@@ -1,0 +1,97 @@
+#!/usr/bin/python3
+"""The installed program: `cmake --install` into a scratch prefix, and the
+Debian package from cpack unpacked into a scratch root. Both trees must run
+with no environment set: the program finds its libraries and the pair host
+from its own path."""
+import os
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+BUILD = sys.argv.pop(1)
+
+
+class PackageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="clst-package-")
+        cls.env = {k: v for k, v in os.environ.items()
+                   if k not in ("MARO_EMULATION", "CLSERIAL_LIBRARY", "MARODIR5", "MARODIR5_64",
+                                "DISPLAY", "WAYLAND_DISPLAY", "LD_LIBRARY_PATH")}
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def run_ok(self, *args, env=None, timeout=120):
+        result = subprocess.run(args, env=env or self.env, capture_output=True, text=True,
+                                timeout=timeout)
+        self.assertEqual(result.returncode, 0, f"{args}: {result.stdout}{result.stderr}")
+        return result.stdout
+
+    def check_tree(self, prefix):
+        """The installed programs, run from `prefix` with a private port dir."""
+        ports = os.path.join(prefix, "..", "ports-" + os.path.basename(prefix))
+        env = dict(self.env, CLSERTOLVANE_PORT_DIR=os.path.abspath(ports))
+        bin_dir = os.path.join(prefix, "bin")
+        version = self.run_ok(os.path.join(bin_dir, "clsertolvane"), "--version")
+        self.assertRegex(version, r"^clsertolvane \d+\.\d+\.\d+\n$")
+        pairs = os.path.join(bin_dir, "clsertolvane-pairs")
+        self.run_ok(pairs, "list", env=env)
+        self.run_ok(pairs, "install", "3", env=env)  # needs the installed pair host
+        try:
+            self.assertIn("CNC3", self.run_ok(pairs, "list", env=env))
+            # The emulated board through the installed runtime and serial library.
+            proc = subprocess.Popen([os.path.join(bin_dir, "clsertolvane"), "--headless",
+                                     "COM3", "0"], env=env, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, text=True)
+            err = ""
+            deadline = time.time() + 10
+            while "Connected:" not in err and time.time() < deadline and proc.poll() is None:
+                if select.select([proc.stderr], [], [], 0.2)[0]:
+                    err += proc.stderr.readline()
+            proc.send_signal(signal.SIGTERM)
+            _, rest = proc.communicate(timeout=10)
+            self.assertIn("Connected: COM3<->0. EmuBoard_Port0", err, err + rest)
+            self.assertEqual(proc.returncode, 0)
+        finally:
+            self.run_ok(pairs, "remove", "CNC3", env=env)
+
+    def test_install_tree(self):
+        prefix = os.path.join(self.dir, "prefix")
+        self.run_ok("cmake", "--install", BUILD, "--prefix", prefix)
+        for path in ("bin/clsertolvane", "bin/clsertolvane-pairs", "bin/clsertolvane-pairhost",
+                     "lib/libMaroVirtualComPort.so", "lib/libclsermro-emulated.so",
+                     "lib/libacqlib5-emulated.so", "lib/libmaro_hal-emulated.so",
+                     "etc/emulation.ini", "share/applications/clsertolvane.desktop",
+                     "share/icons/hicolor/128x128/apps/clsertolvane.png",
+                     "share/man/man1/clsertolvane.1", "share/man/man1/clsertolvane-pairs.1",
+                     "lib/systemd/user/clsertolvane@.service"):
+            self.assertTrue(os.path.isfile(os.path.join(prefix, path)), path)
+        for name in ("clsermro", "acqlib5", "maro_hal"):
+            link = os.path.join(prefix, "lib", f"lib{name}.so")
+            self.assertEqual(os.readlink(link), f"lib{name}-emulated.so")
+        self.check_tree(prefix)
+
+    def test_debian_package(self):
+        out = os.path.join(self.dir, "deb")
+        self.run_ok("cpack", "-G", "DEB", "--config", os.path.join(BUILD, "CPackConfig.cmake"),
+                    "-B", out, timeout=300)
+        debs = [f for f in os.listdir(out) if f.endswith(".deb")]
+        self.assertEqual(len(debs), 1, os.listdir(out))
+        deb = os.path.join(out, debs[0])
+        depends = self.run_ok("dpkg-deb", "-f", deb, "Depends")
+        for package in ("libqt6widgets6", "libqt6gui6", "libqt6core6", "qt6-qpa-plugins"):
+            self.assertIn(package, depends)
+        root = os.path.join(self.dir, "root")
+        self.run_ok("dpkg", "-x", deb, root)
+        self.check_tree(os.path.join(root, "usr"))
+
+
+if __name__ == "__main__":
+    unittest.main()
