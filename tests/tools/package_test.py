@@ -88,9 +88,13 @@ class PackageTest(unittest.TestCase):
         depends = self.run_ok("dpkg-deb", "-f", deb, "Depends")
         for package in ("libqt6widgets6", "libqt6gui6", "libqt6core6", "qt6-qpa-plugins"):
             self.assertIn(package, depends)
+        version = self.run_ok("dpkg-deb", "-f", deb, "Version").strip()
         root = os.path.join(self.dir, "root")
         self.run_ok("dpkg", "-x", deb, root)
         self.check_tree(os.path.join(root, "usr"))
+        # One version for the package and the program.
+        self.assertEqual(self.run_ok(os.path.join(root, "usr/bin/clsertolvane"), "--version"),
+                         f"clsertolvane {version}\n")
 
 
 if __name__ == "__main__":
