@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds ClSerTolvane and runs it on the built-in emulated board: installs the
 # virtual port pair CNC5 (COM5 <-> ZADURUV5) and relays it to the demo camera
-# on Camera Link serial port 0, printing every relayed block. Open COM5 from
-# another terminal to talk to the camera. Ctrl+C stops the relay; the pair
-# stays installed (build/bin/clsertolvane-pairs remove CNC5 removes it).
+# on Camera Link serial port 0. With a display the window program starts
+# (connected, in the tray); without one it runs headless and prints every
+# relayed block. Open COM5 from another terminal to talk to the camera.
+# Ctrl+C (headless) or Port > Exit (window) stops it; the pair stays
+# installed (build/bin/clsertolvane-pairs remove CNC5 removes it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,4 +35,7 @@ The emulated camera is on $portdir/COM5. In another terminal:
 then type  id?  and Enter (picocom exits with Ctrl+A Ctrl+X).
 
 MSG
-exec "$bin/clsertolvane-relay" --echo --baud 115200 ZADURUV5 0
+if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
+    exec "$bin/clsertolvane" COM5 0 115200,N,8,1
+fi
+exec "$bin/clsertolvane" --headless --echo COM5 0 115200,N,8,1

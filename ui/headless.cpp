@@ -184,6 +184,7 @@ int RunHeadlessMain(const std::vector<std::string>& words) {
     hooks.claimInstanceSlot = [] {
         const int slot = clst::ClaimInstanceSlot();
         std::fputc('\n', stdout);
+        std::fflush(stdout);
         return slot;
     };
     UsePortPairLibrary(hooks, pairs);
