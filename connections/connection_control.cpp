@@ -307,7 +307,8 @@ void ConnectionControl::ApplySerialParameters() {
             m_settings.clserBaudCode = entry.code;
         }
     }
-    if (parity == "N") {
+    // An unknown parity letter means none, as N does.
+    if (parity == "N") {  // NOLINT(bugprone-branch-clone)
         m_settings.parity = 0;
     } else if (parity == "E") {
         m_settings.parity = 2;

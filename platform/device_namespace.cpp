@@ -96,7 +96,7 @@ std::string ResolveDevicePath(const std::string& input) {
             return dir + "/" + name;
         }
         if (int n = NumberAfter(name, "MAROCOM")) {
-            const std::string deviceEnd = dir + "/ZADURUV" + std::to_string(n);
+            std::string deviceEnd = dir + "/ZADURUV" + std::to_string(n);
             if (Exists(deviceEnd)) {
                 return deviceEnd;
             }
@@ -159,7 +159,8 @@ uint32_t QueryDosDevice(char* buffer, uint32_t size) {
         SetLastError(kErrorInsufficientBuffer);
         return 0;
     }
-    std::memcpy(buffer, all.data(), all.size());
+    // `all` ends in its own double NUL.
+    std::memcpy(buffer, all.data(), all.size());  // NOLINT(bugprone-not-null-terminated-result)
     SetLastError(kErrorSuccess);
     return static_cast<uint32_t>(all.size());
 }

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ clang clang-format libclang-rt-14-dev
+    cmake ninja-build g++ clang clang-format clang-tidy cppcheck libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev
     socat picocom tio python3-serial xvfb xauth procps dpkg-dev

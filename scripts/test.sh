@@ -4,16 +4,19 @@
 #   scripts/test.sh               normal build (build/), all tests
 #   scripts/test.sh --sanitizers  also ASan+UBSan (build-asan/, all tests) and
 #                                 ThreadSanitizer (build-tsan/, threaded tests)
+#   scripts/test.sh --analysis    also clang-tidy and cppcheck (scripts/analyze.sh)
 #
 # Missing Debian packages are installed first (scripts/deps.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 sanitizers=0
+analysis=0
 for arg in "$@"; do
     case "$arg" in
         --sanitizers) sanitizers=1 ;;
-        -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+        --analysis) analysis=1 ;;
+        -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
         *) echo "unknown option: $arg" >&2; exit 2 ;;
     esac
 done
@@ -32,6 +35,9 @@ run_preset() {
 }
 
 run_preset default
+if ((analysis)); then
+    scripts/analyze.sh
+fi
 if ((sanitizers)); then
     run_preset asan
     run_preset tsan

@@ -435,7 +435,7 @@ std::string EmulationConfigPath() {
             return "";
         dir.resize(slash);
     }
-    const std::string candidate = dir + "/etc/emulation.ini";
+    std::string candidate = dir + "/etc/emulation.ini";
     if (::access(candidate.c_str(), F_OK) != 0)
         return "";
     return candidate;

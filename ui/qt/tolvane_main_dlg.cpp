@@ -67,10 +67,10 @@ CTolvaneMainDlg::CTolvaneMainDlg(const clst::MainWindowArguments& args, bool sav
         ownBackend_ = std::make_unique<clst::SystemDiscoveryBackend>(pairs_, *messages_);
         backend_ = ownBackend_.get();
     }
-    clst::MessageSink& dialogSink =
-        services.messages != nullptr ? *services.messages : dialogMessages_;
-    portSettings_ = std::make_unique<CPortSettingDlg>(saveToConfig, dialogSink, this);
-    virtualPorts_ = std::make_unique<CVirtualCOMPortDlg>(pairs_, dialogSink, this);
+    clst::MessageSink* dialogSink =
+        services.messages != nullptr ? services.messages : &dialogMessages_;
+    portSettings_ = std::make_unique<CPortSettingDlg>(saveToConfig, *dialogSink, this);
+    virtualPorts_ = std::make_unique<CVirtualCOMPortDlg>(pairs_, *dialogSink, this);
     controller_ = std::make_unique<clst::MainWindowController>(*this, *portSettings_, *backend_,
                                                                pairs_, args);
 }
