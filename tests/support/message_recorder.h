@@ -30,4 +30,12 @@ struct MessageRecorder {
     std::deque<int> answers;
 };
 
+// The recorder as the message boxes of a dialog or window.
+class RecordingSink : public MessageSink, public MessageRecorder {
+  public:
+    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
+        return Record(text, caption, flags);
+    }
+};
+
 }  // namespace clst::testing

@@ -57,12 +57,7 @@ class RecordingView : public PortSettingsView {
 
 using Message = clst::testing::RecordedMessage;
 
-class RecordingSink : public MessageSink, public clst::testing::MessageRecorder {
-  public:
-    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
-        return Record(text, caption, flags);
-    }
-};
+using clst::testing::RecordingSink;
 
 const std::vector<PortEntry> kPorts = {
     {"", "COM1", ""},

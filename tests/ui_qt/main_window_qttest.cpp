@@ -14,7 +14,6 @@
 #include <QStatusBar>
 #include <QtTest>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -25,21 +24,15 @@
 
 #include "portpairs/port_pair_library.h"
 #include "tests/support/message_recorder.h"
+#include "tests/support/private_port_directory.h"
 #include "ui/qt/echo_list_model.h"
 #include "ui/qt/tolvane_main_dlg.h"
 #include "ui/tray_logic.h"
 
 using namespace clst;
+using clst::testing::RecordingSink;
 
 namespace {
-
-class RecordingSink : public MessageSink {
-  public:
-    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
-        return recorder.Record(text, caption, flags);
-    }
-    testing::MessageRecorder recorder;
-};
 
 // Opens a pair's COM end as a camera tool would, sends `command` and reads
 // one reply line.
@@ -76,10 +69,8 @@ class MainWindowTest : public QObject {
     Q_OBJECT
   private slots:
     void initTestCase() {
-        char pattern[] = "/tmp/clst-mainwin-XXXXXX";
-        QVERIFY(mkdtemp(pattern) != nullptr);
-        dir_ = pattern;
-        setenv("CLSERTOLVANE_PORT_DIR", dir_.c_str(), 1);
+        dir_ = testing::MakePrivatePortDirectory("/tmp/clst-mainwin-XXXXXX");
+        QVERIFY(!dir_.empty());
         unsetenv("MARO_EMULATION");
         // This program sits in <build>/tests, beside no bin or lib folder:
         // the runtime is found through the environment instead.
@@ -93,15 +84,7 @@ class MainWindowTest : public QObject {
     void cleanupTestCase() {
         pairs_.VcpRemovePair("CNC7");
         pairs_.VcpRelease();
-        if (DIR* listing = opendir(dir_.c_str())) {
-            while (dirent* entry = readdir(listing)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..")
-                    unlink((dir_ + "/" + name).c_str());
-            }
-            closedir(listing);
-        }
-        rmdir(dir_.c_str());
+        testing::RemovePrivatePortDirectory(dir_);
     }
 
     void windowLayoutAndMenuCommands() {
@@ -121,8 +104,8 @@ class MainWindowTest : public QObject {
 
         // Connect from the menu without a configured port.
         window.action(kCmdConnect)->trigger();
-        QCOMPARE(sink.recorder.messages.size(), size_t(1));
-        QCOMPARE(sink.recorder.messages[0].text,
+        QCOMPARE(sink.messages.size(), size_t(1));
+        QCOMPARE(sink.messages[0].text,
                  std::string("Port not configured, cannot create connection."));
         QCOMPARE(PaneText(window, 0), QString("Not connected"));
 
@@ -146,22 +129,20 @@ class MainWindowTest : public QObject {
             window.tray().UpdateMenu();
             QCOMPARE(trayEcho()->isChecked(), expected);
         }
-        QCOMPARE(sink.recorder.messages.size(), size_t(1));
+        QCOMPARE(sink.messages.size(), size_t(1));
     }
 
     void enterEscapeAndCloseKeepTheWindow() {
         RecordingSink sink;
         CTolvaneMainDlg window({}, false, Services(sink, true));
-        window.OnInitDialog();
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(ShowInitialised(window));
         QSignalSpy exits(&window, &CTolvaneMainDlg::exitRequested);
         for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
             QTest::keyClick(window.echoView(), static_cast<Qt::Key>(key));
             QTest::keyClick(&window, static_cast<Qt::Key>(key));
         }
         QVERIFY(window.isVisible());
-        QVERIFY(sink.recorder.messages.empty());
+        QVERIFY(sink.messages.empty());
 
         window.close();
         QVERIFY(QTest::qWaitFor([&] { return !window.isVisible(); }, 2000));
@@ -174,9 +155,7 @@ class MainWindowTest : public QObject {
     void withoutNotificationAreaTheWindowIsMinimised() {
         RecordingSink sink;
         CTolvaneMainDlg window({}, false, Services(sink, false));
-        window.OnInitDialog();
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(ShowInitialised(window));
         window.close();
         QVERIFY(window.isVisible());
         QVERIFY(window.isMinimized());
@@ -190,16 +169,16 @@ class MainWindowTest : public QObject {
         window.show();
         QSignalSpy exits(&window, &CTolvaneMainDlg::exitRequested);
 
-        sink.recorder.answers = {kIdCancel};
+        sink.answers = {kIdCancel};
         window.action(kCmdExit)->trigger();
-        QCOMPARE(sink.recorder.messages.size(), size_t(1));
-        QCOMPARE(sink.recorder.messages[0].text, std::string("Do you really want to exit Tolvane?"));
+        QCOMPARE(sink.messages.size(), size_t(1));
+        QCOMPARE(sink.messages[0].text, std::string("Do you really want to exit Tolvane?"));
         QVERIFY(!window.programEnded());
         QVERIFY(window.isVisible());
 
-        sink.recorder.answers = {kIdOk};
+        sink.answers = {kIdOk};
         window.action(kCmdExit)->trigger();
-        QCOMPARE(sink.recorder.messages.size(), size_t(2));
+        QCOMPARE(sink.messages.size(), size_t(2));
         QVERIFY(window.programEnded());
         QVERIFY(!window.isVisible());
         QCOMPARE(exits.count(), 1);
@@ -215,9 +194,9 @@ class MainWindowTest : public QObject {
         CTolvaneMainDlg window(args, false, Services(sink, true));
         window.show();
         QVERIFY(window.OnInitDialog());
-        QVERIFY2(sink.recorder.messages.empty(), sink.recorder.messages.empty()
+        QVERIFY2(sink.messages.empty(), sink.messages.empty()
                                                      ? ""
-                                                     : sink.recorder.messages[0].text.c_str());
+                                                     : sink.messages[0].text.c_str());
         QCOMPARE(PaneText(window, 0), QString("Connected"));
         QCOMPARE(PaneText(window, 1), QString("COM7<->0. EmuBoard_Port0"));
         QVERIFY(!window.action(kCmdConnect)->isEnabled());
@@ -254,6 +233,12 @@ class MainWindowTest : public QObject {
         services.messages = &sink;
         services.trayAvailable = tray;
         return services;
+    }
+
+    static bool ShowInitialised(CTolvaneMainDlg& window) {
+        window.OnInitDialog();
+        window.show();
+        return QTest::qWaitForWindowExposed(&window);
     }
 
     // For the documentation and for a person looking at a failed run.

@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,25 +16,14 @@
 #include <vector>
 
 #include "portpairs/port_pair_library.h"
+#include "tests/support/message_recorder.h"
+#include "tests/support/private_port_directory.h"
 #include "ui/qt/virtual_com_port_dlg.h"
 
 using namespace clst;
+using clst::testing::RecordingSink;
 
 namespace {
-
-struct Shown {
-    std::string text, caption;
-    unsigned flags;
-};
-
-class RecordingSink : public MessageSink {
-  public:
-    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
-        shown.push_back({text, caption, flags});
-        return kIdOk;
-    }
-    std::vector<Shown> shown;
-};
 
 // The real library; notes what the screen showed while an install ran.
 class ObservedPairs : public PortPairLibrary {
@@ -108,10 +96,8 @@ class VirtualComPortDlgTest : public QObject {
     Q_OBJECT
   private slots:
     void initTestCase() {
-        char pattern[] = "/tmp/clst-vportdlg-XXXXXX";
-        QVERIFY(mkdtemp(pattern) != nullptr);
-        dir_ = pattern;
-        setenv("CLSERTOLVANE_PORT_DIR", dir_.c_str(), 1);
+        dir_ = testing::MakePrivatePortDirectory("/tmp/clst-vportdlg-XXXXXX");
+        QVERIFY(!dir_.empty());
         QVERIFY2(pairs_.VcpInitialize() != 0, pairs_.LastErrorText().c_str());
     }
 
@@ -125,17 +111,7 @@ class VirtualComPortDlgTest : public QObject {
 
     void cleanupTestCase() {
         pairs_.VcpRelease();
-        if (DIR* listing = opendir(dir_.c_str())) {
-            while (dirent* entry = readdir(listing)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..") {
-                    unlink((dir_ + "/" + name).c_str());
-                }
-            }
-            closedir(listing);
-        }
-        rmdir(dir_.c_str());
-        unsetenv("CLSERTOLVANE_PORT_DIR");
+        testing::RemovePrivatePortDirectory(dir_);
     }
 
     void installListAndRemove() {
@@ -158,22 +134,22 @@ class VirtualComPortDlgTest : public QObject {
             QVERIFY(pairs_.waitShown);
             QCOMPARE(pairs_.waitText, QString("Installing, please wait..."));
             QVERIFY(dlg.InfoDialog() == nullptr);
-            QCOMPARE(sink.shown.size(), size_t(1));
-            QCOMPARE(sink.shown[0].text,
+            QCOMPARE(sink.messages.size(), size_t(1));
+            QCOMPARE(sink.messages[0].text,
                      std::string("A new virtual COM port pair was installed successfully."));
-            QCOMPARE(sink.shown[0].caption, std::string("Virtual COM Port Control"));
-            QCOMPARE(sink.shown[0].flags, kMbIconInformation);
+            QCOMPARE(sink.messages[0].caption, std::string("Virtual COM Port Control"));
+            QCOMPARE(sink.messages[0].flags, kMbIconInformation);
             QCOMPARE(Items(dlg), (QStringList{"COM1", "COM4711-ZADURUV4711"}));
             struct stat st {};
             QCOMPARE(lstat((dir_ + "/COM4711").c_str(), &st), 0);
 
             Select(dlg, "COM4711-ZADURUV4711");
             Control<QPushButton>(dlg, kRemoveButtonName)->click();
-            QCOMPARE(sink.shown.back().text,
+            QCOMPARE(sink.messages.back().text,
                      std::string("Do you really want to remove this virtual COM port pair?"));
             // The outcome comes with the re-check a moment later.
-            QVERIFY(QTest::qWaitFor([&] { return sink.shown.size() == 3; }, 5000));
-            QCOMPARE(sink.shown[2].text,
+            QVERIFY(QTest::qWaitFor([&] { return sink.messages.size() == 3; }, 5000));
+            QCOMPARE(sink.messages[2].text,
                      std::string("The virtual COM port pair was removed successfully."));
             QCOMPARE(Items(dlg), QStringList{"COM1"});
         });
@@ -194,9 +170,9 @@ class VirtualComPortDlgTest : public QObject {
             QCOMPARE(Items(dlg), (QStringList{"COM1", "COM4712-ZADURUV4712"}));
             Select(dlg, "COM1");
             Control<QPushButton>(dlg, kRemoveButtonName)->click();
-            QCOMPARE(sink.shown.size(), size_t(2));
-            QCOMPARE(sink.shown[1].text, std::string("Cannot remove a physical COM port."));
-            QCOMPARE(sink.shown[1].flags, kMbIconExclamation);
+            QCOMPARE(sink.messages.size(), size_t(2));
+            QCOMPARE(sink.messages[1].text, std::string("Cannot remove a physical COM port."));
+            QCOMPARE(sink.messages[1].flags, kMbIconExclamation);
 
             // The edit takes digits only.
             auto* edit = Control<QLineEdit>(dlg, kPortNumberEditName);
@@ -204,12 +180,12 @@ class VirtualComPortDlgTest : public QObject {
             QTest::keyClicks(edit, "47x12");
             QCOMPARE(edit->text(), QString("4712"));
             Control<QPushButton>(dlg, kInstallButtonName)->click();
-            QCOMPARE(sink.shown.back().text,
+            QCOMPARE(sink.messages.back().text,
                      std::string("This port number is occupied, please input another number."));
-            QCOMPARE(sink.shown.back().flags, kMbIconExclamation);
+            QCOMPARE(sink.messages.back().flags, kMbIconExclamation);
             QCOMPARE(pairs_.installs, 0);
 
-            QCOMPARE(sink.shown.size(), size_t(3));
+            QCOMPARE(sink.messages.size(), size_t(3));
         });
         QCOMPARE(pairs_.ListedPairNames(), std::vector<std::string>{"CNC4712"});
     }
@@ -225,8 +201,8 @@ class VirtualComPortDlgTest : public QObject {
             QTest::keyClick(&dlg, Qt::Key_Escape);
             QVERIFY(!dlg.WindowExists());
         });
-        QCOMPARE(sink.shown.size(), size_t(2));
-        QCOMPARE(sink.shown[1].text,
+        QCOMPARE(sink.messages.size(), size_t(2));
+        QCOMPARE(sink.messages[1].text,
                  std::string("The virtual COM port pair was removed successfully."));
         QVERIFY(pairs_.ListedPairNames().empty());
     }
