@@ -1,0 +1,12 @@
+# The soak run (bench/soak): 30 seconds of records both ways at 921600 bit/s
+# through clsertolvane --headless, plain and with --echo.
+if(CLST_BUILD_TESTS AND TARGET clsertolvane)
+    foreach(_mode plain echo)
+        set(_words --seconds 30 --bin ${CMAKE_BINARY_DIR}/bin)
+        if(_mode STREQUAL "echo")
+            list(APPEND _words --echo)
+        endif()
+        add_test(NAME soak_${_mode} COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/soak ${_words})
+        set_tests_properties(soak_${_mode} PROPERTIES LABELS "bench" TIMEOUT 120)
+    endforeach()
+endif()
