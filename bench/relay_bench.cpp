@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -37,12 +38,15 @@ using Clock = std::chrono::steady_clock;
 const std::string kCommand = "exposure=123456\r";
 constexpr char kReplyEnd = '\n';
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 std::string SelfDir() {
     char buf[4096];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
+    if (n <= 0)
+        return ".";
     std::string path(buf, static_cast<size_t>(n));
     return path.substr(0, path.rfind('/'));
 }
@@ -77,16 +81,19 @@ double ProcessCpuSeconds(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     size_t close = text.rfind(')');
-    if (close == std::string::npos) return 0;
+    if (close == std::string::npos)
+        return 0;
     std::vector<std::string> fields;
     size_t pos = close + 2;
     while (pos < text.size()) {
         size_t next = text.find(' ', pos);
-        if (next == std::string::npos) next = text.size();
+        if (next == std::string::npos)
+            next = text.size();
         fields.push_back(text.substr(pos, next - pos));
         pos = next + 1;
     }
-    if (fields.size() < 13) return 0;
+    if (fields.size() < 13)
+        return 0;
     const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
     return (std::stod(fields[11]) + std::stod(fields[12])) / ticks;
 }
@@ -108,41 +115,80 @@ Pty OpenPty() {
     return p;
 }
 
-class Relay {
-public:
-    Relay(const std::string& bin, const std::string& port, int index, unsigned baud) {
-        std::string b = std::to_string(baud), i = std::to_string(index);
-        std::vector<std::string> args = {bin, "--baud", b, port, i};
+// A program run for one measurement; SIGTERM and reaped when done.
+class Child {
+  public:
+    explicit Child(std::vector<std::string> args) {
         std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
+        for (auto& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&pid_, bin.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-            std::perror("posix_spawn clsertolvane-relay");
+        const int rc =
+            posix_spawnp(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) {
+            std::fprintf(stderr, "cannot start %s: %s\n", args[0].c_str(), std::strerror(rc));
             std::exit(1);
         }
-        posix_spawn_file_actions_destroy(&actions);
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            std::fprintf(stderr, "clsertolvane-relay ended at start (status %d)\n", status);
+            std::fprintf(stderr, "%s ended at start (status %d)\n", args[0].c_str(), status);
             std::exit(1);
         }
     }
-    ~Relay() {
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() {
         kill(pid_, SIGTERM);
         int status = 0;
         waitpid(pid_, &status, 0);
     }
     pid_t pid() const { return pid_; }
 
-private:
+  private:
     pid_t pid_ = -1;
 };
 
+Child StartRelay(const std::string& bin, const std::string& port, int index, unsigned baud) {
+    return Child({bin, "--baud", std::to_string(baud), port, std::to_string(index)});
+}
+
+// Plays the demo camera's answer on a pty: "OK" CR LF for every CR.
+class InstantCamera {
+  public:
+    explicit InstantCamera(int fd) : fd_(fd), thread_([this] { Run(); }) {}
+    InstantCamera(const InstantCamera&) = delete;
+    InstantCamera& operator=(const InstantCamera&) = delete;
+    ~InstantCamera() {
+        stop_ = true;
+        thread_.join();
+    }
+
+  private:
+    void Run() {
+        char buf[4096];
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0)
+                continue;
+            const ssize_t n = read(fd_, buf, sizeof buf);
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buf[i] == '\r')
+                    WriteAll(fd_, "OK\r\n", 4, 2);
+            }
+        }
+    }
+    int fd_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 struct Result {
+    std::string what;  // "clsertolvane", "socat" or "line"
     unsigned baud = 0;
     double p50Ms = 0, p99Ms = 0, lineMs = 0;
     double toCameraPct = 0, toComPct = 0;
@@ -154,7 +200,8 @@ struct Result {
 
 double Percentile(std::vector<double> v, double q) {
     std::sort(v.begin(), v.end());
-    if (v.empty()) return 0;
+    if (v.empty())
+        return 0;
     size_t idx = static_cast<size_t>(std::ceil(q * static_cast<double>(v.size()))) - 1;
     return v[std::min(idx, v.size() - 1)];
 }
@@ -166,14 +213,16 @@ std::vector<double> MeasureLatency(int client, int rounds, size_t& replySize) {
     char buf[256];
     for (int r = 0; r < rounds; ++r) {
         const auto start = Clock::now();
-        if (!WriteAll(client, command.data(), command.size(), 2)) break;
+        if (!WriteAll(client, command.data(), command.size(), 2))
+            break;
         std::string reply;
         const auto end = start + std::chrono::seconds(2);
         while (Clock::now() < end && (reply.empty() || reply.back() != kReplyEnd)) {
             pollfd p{client, POLLIN, 0};
             if (poll(&p, 1, 50) > 0) {
                 ssize_t n = read(client, buf, sizeof buf);
-                if (n > 0) reply.append(buf, static_cast<size_t>(n));
+                if (n > 0)
+                    reply.append(buf, static_cast<size_t>(n));
             }
         }
         if (reply.empty() || reply.back() != kReplyEnd) {
@@ -192,7 +241,8 @@ std::vector<double> MeasureLatency(int client, int rounds, size_t& replySize) {
 double Transfer(int from, int to, size_t size, unsigned seed, bool& exact) {
     std::mt19937 rng(seed);
     std::string data(size, '\0');
-    for (auto& c : data) c = static_cast<char>(rng());
+    for (auto& c : data)
+        c = static_cast<char>(rng());
     std::string got;
     got.reserve(size);
     const auto start = Clock::now();
@@ -215,6 +265,44 @@ double Transfer(int from, int to, size_t size, unsigned seed, bool& exact) {
     return got.size() == size ? elapsed : -1;
 }
 
+// Throughput both ways between `com` and `camera` through process `pid`,
+// then its CPU while idle.
+void MeasureThroughput(int com, int camera, pid_t pid, size_t size, int idleSeconds, Result& r) {
+    r.bytesEachWay = size;
+    const double lineSeconds = static_cast<double>(size) * 10.0 / r.baud;
+    const double cpu0 = ProcessCpuSeconds(pid);
+    const double t1 = Transfer(com, camera, size, 11, r.exact);
+    const double t2 = Transfer(camera, com, size, 12, r.exact);
+    const double cpu1 = ProcessCpuSeconds(pid);
+    r.toCameraPct = t1 > 0 ? 100.0 * lineSeconds / t1 : 0;
+    r.toComPct = t2 > 0 ? 100.0 * lineSeconds / t2 : 0;
+    r.exact = r.exact && t1 > 0 && t2 > 0;
+    r.cpuPerMiB = (cpu1 - cpu0) / (2.0 * static_cast<double>(size) / (1 << 20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const double idle0 = ProcessCpuSeconds(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+    const double idle1 = ProcessCpuSeconds(pid);
+    r.idleCpuPct = 100.0 * (idle1 - idle0) / idleSeconds;
+}
+
+// A throughput as a share of the line rate; the pty floor runs far above
+// it, so large values are shown as multiples.
+std::string Share(double pct) {
+    char buf[32];
+    if (pct < 1000.0) {
+        std::snprintf(buf, sizeof buf, "%.1f %%", pct);
+    } else {
+        std::snprintf(buf, sizeof buf, "%.0fx", pct / 100.0);
+    }
+    return buf;
+}
+
+void SetLatency(const std::vector<double>& samples, size_t replySize, Result& r) {
+    r.p50Ms = Percentile(samples, 0.50);
+    r.p99Ms = Percentile(samples, 0.99);
+    r.lineMs = static_cast<double>(kCommand.size() + replySize) * 10.0 * 1000.0 / r.baud;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -234,11 +322,13 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (quick) idleSeconds = std::min(idleSeconds, 2);
+    if (quick)
+        idleSeconds = std::min(idleSeconds, 2);
 
     const std::string relayBin = SelfDir() + "/clsertolvane-relay";
     char pattern[] = "/tmp/clst-bench-XXXXXX";
-    if (!mkdtemp(pattern)) return 1;
+    if (!mkdtemp(pattern))
+        return 1;
     const std::string dir = pattern;
     const std::string portDir = dir + "/ports";
     mkdir(portDir.c_str(), 0700);
@@ -252,67 +342,97 @@ int main(int argc, char** argv) {
     Pty com = OpenPty();
     symlink(com.slave.c_str(), (portDir + "/ZADURUV9").c_str());
 
+    // The transport's floor: socat joins a second pty pair straight to a
+    // camera that answers at once, with no Camera Link line in between.
+    Pty socatCom = OpenPty();
+    Pty socatCamera = OpenPty();
+    const bool haveSocat = std::system("socat -V >/dev/null 2>&1") == 0;
+    if (!haveSocat)
+        std::fprintf(stderr, "socat not found: its rows are left out\n");
+
+    const int rounds = quick ? 20 : 200;
     std::vector<Result> results;
     for (unsigned baud : {115200u, 921600u}) {
+        size_t size = baud >= 921600 ? (1u << 20) : (128u << 10);
+        if (quick)
+            size /= 8;
         Result r;
+        r.what = "clsertolvane";
         r.baud = baud;
+        size_t replySize = 0;
         {
-            Relay relay(relayBin, "ZADURUV9", 0, baud);
-            size_t replySize = 0;
-            auto samples = MeasureLatency(com.master, quick ? 20 : 200, replySize);
-            r.p50Ms = Percentile(samples, 0.50);
-            r.p99Ms = Percentile(samples, 0.99);
-            r.lineMs = static_cast<double>(16 + replySize) * 10.0 * 1000.0 / baud;
+            Child relay = StartRelay(relayBin, "ZADURUV9", 0, baud);
+            const auto samples = MeasureLatency(com.master, rounds, replySize);
+            SetLatency(samples, replySize, r);
         }
         {
-            Relay relay(relayBin, "ZADURUV9", 1, baud);
+            Child relay = StartRelay(relayBin, "ZADURUV9", 1, baud);
             int camera = open(cameraLink.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
             if (camera < 0) {
                 std::perror("open camera link");
                 return 1;
             }
             SetRaw(camera);
-            size_t size = baud >= 921600 ? (1u << 20) : (128u << 10);
-            if (quick) size /= 8;
-            r.bytesEachWay = size;
-            const double lineSeconds = static_cast<double>(size) * 10.0 / baud;
-            const double cpu0 = ProcessCpuSeconds(relay.pid());
-            const double t1 = Transfer(com.master, camera, size, 11, r.exact);
-            const double t2 = Transfer(camera, com.master, size, 12, r.exact);
-            const double cpu1 = ProcessCpuSeconds(relay.pid());
-            r.toCameraPct = t1 > 0 ? 100.0 * lineSeconds / t1 : 0;
-            r.toComPct = t2 > 0 ? 100.0 * lineSeconds / t2 : 0;
-            r.exact = r.exact && t1 > 0 && t2 > 0;
-            r.cpuPerMiB = (cpu1 - cpu0) / (2.0 * static_cast<double>(size) / (1 << 20));
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            const double idle0 = ProcessCpuSeconds(relay.pid());
-            std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-            const double idle1 = ProcessCpuSeconds(relay.pid());
-            r.idleCpuPct = 100.0 * (idle1 - idle0) / idleSeconds;
+            MeasureThroughput(com.master, camera, relay.pid(), size, idleSeconds, r);
             close(camera);
         }
         results.push_back(r);
+
+        if (haveSocat) {
+            Result s;
+            s.what = "socat";
+            s.baud = baud;
+            Child socat({"socat", "OPEN:" + socatCom.slave + ",rawer",
+                         "OPEN:" + socatCamera.slave + ",rawer"});
+            {
+                InstantCamera camera(socatCamera.master);
+                const auto samples = MeasureLatency(socatCom.master, rounds, replySize);
+                SetLatency(samples, replySize, s);
+            }
+            MeasureThroughput(socatCom.master, socatCamera.master, socat.pid(), size, quick ? 1 : 2,
+                              s);
+            results.push_back(s);
+        }
+
+        // The physical limit: the bytes' time on the line and nothing else.
+        Result line;
+        line.what = "line";
+        line.baud = baud;
+        line.bytesEachWay = size;
+        line.lineMs = r.lineMs;
+        line.p50Ms = line.p99Ms = r.lineMs;
+        line.toCameraPct = line.toComPct = 100.0;
+        results.push_back(line);
     }
+    close(socatCom.master);
+    close(socatCamera.master);
     close(com.master);
     std::system(("rm -rf '" + dir + "'").c_str());
 
-    std::printf("%-8s | %-22s | %-10s | %-10s | %-9s | %-6s | %-9s | %s\n", "bit/s",
+    std::printf("%-12s | %-8s | %-22s | %-7s | %-10s | %-9s | %-6s | %-9s | %s\n", "relay", "bit/s",
                 "round trip p50/p99 ms", "line ms", "to camera", "to COM", "exact", "CPU s/MiB",
                 "idle CPU");
     for (const auto& r : results) {
-        std::printf("%-8u | %9.2f / %-10.2f | %-10.2f | %8.1f %% | %7.1f %% | %-6s | %-9.4f | %.3f %%\n",
-                    r.baud, r.p50Ms, r.p99Ms, r.lineMs, r.toCameraPct, r.toComPct,
-                    r.exact ? "yes" : "NO", r.cpuPerMiB, r.idleCpuPct);
+        const bool line = r.what == "line";
+        std::printf("%-12s | %-8u | %9.2f / %-10.2f | %-7.2f | %10s | %9s | %-6s | ",
+                    r.what.c_str(), r.baud, r.p50Ms, r.p99Ms, r.lineMs,
+                    Share(r.toCameraPct).c_str(), Share(r.toComPct).c_str(),
+                    r.exact ? "yes" : "NO");
+        if (line) {
+            std::printf("%-9s | %s\n", "-", "-");
+        } else {
+            std::printf("%-9.4f | %.3f %%\n", r.cpuPerMiB, r.idleCpuPct);
+        }
     }
     if (!jsonPath.empty()) {
         std::ofstream out(jsonPath);
         out << "[\n";
         for (size_t i = 0; i < results.size(); ++i) {
             const auto& r = results[i];
-            out << "  {\"baud\": " << r.baud << ", \"p50_ms\": " << r.p50Ms
-                << ", \"p99_ms\": " << r.p99Ms << ", \"line_ms\": " << r.lineMs
-                << ", \"to_camera_pct\": " << r.toCameraPct << ", \"to_com_pct\": " << r.toComPct
-                << ", \"bytes_each_way\": " << r.bytesEachWay
+            out << "  {\"relay\": \"" << r.what << "\", \"baud\": " << r.baud
+                << ", \"p50_ms\": " << r.p50Ms << ", \"p99_ms\": " << r.p99Ms
+                << ", \"line_ms\": " << r.lineMs << ", \"to_camera_pct\": " << r.toCameraPct
+                << ", \"to_com_pct\": " << r.toComPct << ", \"bytes_each_way\": " << r.bytesEachWay
                 << ", \"exact\": " << (r.exact ? "true" : "false")
                 << ", \"cpu_s_per_mib\": " << r.cpuPerMiB << ", \"idle_cpu_pct\": " << r.idleCpuPct
                 << "}" << (i + 1 < results.size() ? "," : "") << "\n";
@@ -321,6 +441,12 @@ int main(int argc, char** argv) {
     }
     bool ok = true;
     for (const auto& r : results) {
+        if (r.what == "socat") {
+            ok = ok && r.exact;  // the floor has no targets, but must not lose bytes
+            continue;
+        }
+        if (r.what != "clsertolvane")
+            continue;
         ok = ok && r.exact && r.p50Ms <= r.lineMs + 12.0 && r.toCameraPct >= 97.0 &&
              r.toComPct >= 97.0 && r.idleCpuPct < 0.5;
     }
