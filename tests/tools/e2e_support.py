@@ -125,12 +125,12 @@ class E2ETestCase(unittest.TestCase):
     def finish(self, proc, timeout=10):
         """Waits for the program's end: (exit code, stdout, stderr)."""
         out, err = proc.communicate(timeout=timeout)
-        return proc.returncode, out, self.err + err
+        return proc.returncode, out, getattr(proc, "early_err", "") + err
 
     def wait_connected(self, proc, timeout=10):
         """True once the program reports the connection on standard error;
         what it printed there so far is kept in self.err."""
-        self.err = ""
+        self.err = proc.early_err = ""
         deadline = time.time() + timeout
         while time.time() < deadline:
             ready, _, _ = select.select([proc.stderr], [], [], 0.1)
@@ -139,6 +139,7 @@ class E2ETestCase(unittest.TestCase):
                 if not line:
                     return False
                 self.err += line
+                proc.early_err = self.err
                 if line.startswith("Connected:"):
                     return True
         return False
