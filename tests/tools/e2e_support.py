@@ -82,12 +82,20 @@ class E2ETestCase(unittest.TestCase):
             proc.communicate(timeout=10)
         for number in self.pairs:
             self.run_tool("clsertolvane-pairs", "remove", f"CNC{number}")
-        hosts = host_pids(self.ports)
+        hosts = self.wait_for_no_hosts()
         for pid in hosts:
             os.kill(pid, signal.SIGKILL)
         shutil.rmtree(self.dir, ignore_errors=True)
         self.assertEqual(left, [], "programs still running at the end of the case")
         self.assertEqual(hosts, [], "pair hosts left over")
+
+    def wait_for_no_hosts(self, timeout=3):
+        """The pair hosts of the port directory still there after `timeout`
+        (a stopped host may still be ending when its lock is released)."""
+        deadline = time.monotonic() + timeout
+        while (hosts := host_pids(self.ports)) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        return hosts
 
     def com(self, number=None):
         return os.path.join(self.ports, f"COM{number or self.PAIR}")

@@ -19,7 +19,7 @@ import unittest
 import serial
 
 import e2e_support
-from e2e_support import E2ETestCase, cpu_seconds, host_pids, write_file
+from e2e_support import E2ETestCase, cpu_seconds, write_file
 
 BIN = e2e_support.take_bin_argument()
 LIB = os.path.join(os.path.dirname(BIN), "lib")
@@ -56,21 +56,56 @@ def libc_path():
     raise unittest.SkipTest("libc not found in /proc/self/maps")
 
 
-class RelayFaultsTest(E2ETestCase):
+class OutsideUnchanged:
+    """Records the places outside the test's own directory that the system
+    could write to, and checks in the clean-up that none of them changed."""
+
+    NAMES = re.compile(r"(?i)clsertolvane|tolvaneconfig|maro|zaduruv|^com\d|^cnc\d")
+
+    def snapshot(self):
+        seen = {}
+        for where in (tempfile.gettempdir(), "/dev/shm",
+                      os.environ.get("XDG_RUNTIME_DIR", "/nonexistent")):
+            try:
+                names = os.listdir(where)
+            except OSError:
+                continue
+            for name in names:
+                if self.NAMES.search(name) and not name.startswith("clst-"):
+                    try:
+                        seen[os.path.join(where, name)] = os.lstat(
+                            os.path.join(where, name)).st_mtime_ns
+                    except OSError:
+                        pass
+        return seen
+
+    def watch_outside(self):
+        before = self.snapshot()
+        self.addCleanup(lambda: self.assertEqual(self.snapshot(), before,
+                                                 "written outside the test's directory"))
+
+
+class FaultsCase(OutsideUnchanged, E2ETestCase):
+    def setUp(self):
+        super().setUp()
+        self.watch_outside()
+
+
+class RelayFaultsTest(FaultsCase):
     """The client, the pair and the program itself fail under a running relay."""
 
     def test_client_closes_and_reopens_com_mid_stream(self):
         self.echo_board()
         proc = self.start_connected("COM7", "0", FAST)
+        last = b""
         for cycle in range(3):
             before = random_bytes(4096, cycle)
             in_flight = random_bytes(2048, 100 + cycle)
             with serial.Serial(self.com(), 921600, timeout=5) as port:
-                if cycle > 0:
-                    # Opening flushes what waited; what is left is the tail
-                    # of the echo under way at the close, in order.
-                    self.assertTrue(last.endswith(read_until_quiet(port)))
-                    port.timeout = 5
+                # Opening flushes what waited; what is left is the tail of the
+                # echo under way at the close, in order.
+                self.assertTrue(last.endswith(read_until_quiet(port)))
+                port.timeout = 5
                 port.write(before)
                 self.assertEqual(read_exactly(port, len(before)), before)
                 port.write(in_flight)  # closed at once: its echo is under way
@@ -101,10 +136,7 @@ class RelayFaultsTest(E2ETestCase):
                     port.write(b"id?\r")
                     self.assertEqual(port.read_until(b"\n"), b"EMUCAM-2000 SN00000\r\n")
                     fault()
-                    deadline = time.monotonic() + 3
-                    while host_pids(self.ports) and time.monotonic() < deadline:
-                        time.sleep(0.05)
-                    self.assertEqual(host_pids(self.ports), [])
+                    self.assertEqual(self.wait_for_no_hosts(), [])
                     used = cpu_seconds(proc.pid)
                     time.sleep(2)
                     self.assertLess(cpu_seconds(proc.pid) - used, 0.5, "the relay spins")
@@ -158,7 +190,7 @@ class RelayFaultsTest(E2ETestCase):
         self.assert_stops_cleanly(again)
 
 
-class CameraFaultsTest(E2ETestCase):
+class CameraFaultsTest(FaultsCase):
     """The emulated camera's faults (MARO_EMULATION keys)."""
 
     def test_read_errors_are_reported_and_lose_no_bytes(self):
@@ -226,41 +258,8 @@ class CameraFaultsTest(E2ETestCase):
         self.assert_stops_cleanly(proc)
 
 
-class OutsideUnchanged:
-    """Records the places outside the test's own directory that the system
-    could write to, and checks in the clean-up that none of them changed."""
-
-    NAMES = re.compile(r"(?i)clsertolvane|tolvaneconfig|maro|zaduruv|^com\d|^cnc\d")
-
-    def snapshot(self):
-        seen = {}
-        for where in (tempfile.gettempdir(), "/dev/shm",
-                      os.environ.get("XDG_RUNTIME_DIR", "/nonexistent")):
-            try:
-                names = os.listdir(where)
-            except OSError:
-                continue
-            for name in names:
-                if self.NAMES.search(name) and not name.startswith("clst-"):
-                    try:
-                        seen[os.path.join(where, name)] = os.lstat(
-                            os.path.join(where, name)).st_mtime_ns
-                    except OSError:
-                        pass
-        return seen
-
-    def watch_outside(self):
-        before = self.snapshot()
-        self.addCleanup(lambda: self.assertEqual(self.snapshot(), before,
-                                                 "written outside the test's directory"))
-
-
-class MissingLibrariesTest(OutsideUnchanged, E2ETestCase):
+class MissingLibrariesTest(FaultsCase):
     """The maker's libraries missing, unloadable or lacking functions."""
-
-    def setUp(self):
-        super().setUp()
-        self.watch_outside()
 
     def tiny_library(self):
         """A library with clSerialInit and VcpInitialize and nothing else."""
@@ -357,12 +356,11 @@ class MissingLibrariesTest(OutsideUnchanged, E2ETestCase):
                 self.assertIn(text, err)
 
 
-class HostileEnvironmentTest(OutsideUnchanged, E2ETestCase):
+class HostileEnvironmentTest(FaultsCase):
     """Port directories, planted links and emulation files meant to break things."""
 
     def setUp(self):
         super().setUp()
-        self.watch_outside()
         self.outside = os.path.join(self.dir, "outside")
         os.mkdir(self.outside)
 
