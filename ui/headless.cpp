@@ -109,6 +109,10 @@ int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPair
     NoSettingsDialog dialog;
     clst::ConnectionControl control(view, dialog, args.comPort, args.index, args.serialParams);
     control.m_settings.echo = echo;
+    // The window keeps a start with line settings quiet so that an automatic
+    // start pops up no boxes; here a message is only a line on standard
+    // error, and the reason of a failed start is all a service log has.
+    control.m_bQuietStart = false;
 
     clst::SystemDiscoveryBackend backend(pairs, view);
     clst::PortDiscovery discovery(backend);

@@ -93,7 +93,9 @@ class DirectoryLock {
   public:
     bool Acquire(const std::string& dir) {
         const std::string path = dir + "/" + maro_vcp::kDirectoryLockName;
-        fd_.Reset(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        // Never through a planted link: that would create or lock a file
+        // outside the port directory.
+        fd_.Reset(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (fd_.get() < 0) {
             SetError("Cannot open the lock file \"" + path + "\": " + ErrnoText());
             return false;
