@@ -200,7 +200,11 @@ bool RelayWorker::Start(EchoSink* listBox) {
     g_echoListBox = listBox;
     g_relayRunning = true;
     try {
-        thread_ = std::thread(RelayThreadProc, this);
+        ended_ = false;
+        thread_ = std::thread([this] {
+            RelayThreadProc(this);
+            ended_ = true;
+        });
     } catch (const std::system_error&) {
         // The standard library reports a thread it could not make only by
         // throwing; turn that into a result here.

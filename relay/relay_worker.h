@@ -2,6 +2,7 @@
 // Camera Link serial port until it is stopped or a COM write fails.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -62,12 +63,16 @@ class RelayWorker {
     uint32_t clserBaudCode() const { return clserBaudCode_; }
     uint32_t comBaudRate() const { return comBaudRate_; }
     bool started() const { return thread_.joinable(); }
+    // True once the thread has left its loop: after Stop, or by itself after
+    // a fatal error (with or without g_connectionError).
+    bool ended() const { return ended_.load(); }
 
   private:
     std::string comDevicePath_;
     int32_t clserPortIndex_;
     uint32_t clserBaudCode_;
     uint32_t comBaudRate_;
+    std::atomic<bool> ended_{false};
     int32_t parity_;
     int32_t dataBits_;
     int32_t stopBits_;

@@ -145,6 +145,16 @@ int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPair
             control.Disconnect();
             break;
         }
+        // A worker that ended by itself without a connection error (a camera
+        // write failed) leaves the window connected but idle; headless ends
+        // instead, so that a service manager can start it again.
+        if (control.m_pRelay && control.m_pRelay->ended() && !clst::g_connectionError.load()) {
+            PrintLines(view.sink, lines);
+            std::fprintf(stderr, "clsertolvane: the relay stopped after the error above\n");
+            control.Disconnect();
+            exitCode = 1;
+            break;
+        }
         if (std::chrono::steady_clock::now() >= nextTimer) {
             nextTimer += std::chrono::seconds(1);
             control.OnTimer(clst::kErrorTimerId);

@@ -190,12 +190,11 @@ class RelayWorkerTest : public ::testing::Test {
     }
 
     // True once the worker has left its loop (it holds the port lock until then).
-    bool WorkerEnded() {
-        if (g_portLock.try_lock()) {
-            g_portLock.unlock();
-            return true;
-        }
-        return false;
+    // The worker has left its loop (and so released the port lock).
+    bool WorkerEnded() { return worker_ && worker_->ended() && g_portLock.try_lock() && Unlock(); }
+    static bool Unlock() {
+        g_portLock.unlock();
+        return true;
     }
 
     std::string dir_, portDir_, slavePath_;
