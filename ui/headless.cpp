@@ -95,7 +95,8 @@ void Usage(FILE* out) {
                  "  --echo      print every relayed block on standard output\n"
                  "  --version   print the version\n"
                  "Messages go to standard error. SIGINT or SIGTERM disconnects and exits 0;\n"
-                 "a connection error or a failed connection exits 1.\n");
+                 "a connection error, a failed connection or a relay stopped by a camera\n"
+                 "write error exits 1.\n");
 }
 
 int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPairLibrary& pairs,
