@@ -20,7 +20,7 @@ for arg in "$@"; do
         --sanitizers) sanitizers=1 ;;
         --analysis) analysis=1 ;;
         --fuzz) fuzz=1 ;;
-        -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
         *) echo "unknown option: $arg" >&2; exit 2 ;;
     esac
 done
