@@ -37,6 +37,10 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc 2>/dev/null || echo 2)"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/clst-fuzz-XXXXXX")
+# The targets' own scratch files (TMPDIR), in memory where possible; removed
+# even when a target crashes before it can clean up.
+scratch=$(mktemp -d /dev/shm/clst-fuzz-XXXXXX 2>/dev/null || mktemp -d "$work/scratch-XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:symbolize=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 failed=()
@@ -54,7 +58,7 @@ for target in "${targets[@]}"; do
     log=$work/$target/log
     echo "=== fuzz: $target for ${seconds}s"
     status=0
-    "$binary" "${dict[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    TMPDIR=$scratch "$binary" "${dict[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1 || status=$?
     # The closing figures: executions, speed, corpus, coverage.
     grep -E '^#[0-9]+[[:space:]]+(DONE|INITED)|^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$log" |

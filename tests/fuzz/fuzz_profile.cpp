@@ -58,13 +58,21 @@ std::string Read(const std::string& section, const std::string& key) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Writes replace the file through a temporary one and sync it: keep that
-    // in memory when the machine allows.
-    char shm[] = "/dev/shm/clst-fuzz-profile-XXXXXX";
-    char tmp[] = "/tmp/clst-fuzz-profile-XXXXXX";
-    const char* dir = ::mkdtemp(shm);
-    if (dir == nullptr)
-        dir = ::mkdtemp(tmp);
-    FUZZ_CHECK(dir != nullptr);
+    // in memory when the machine allows ($TMPDIR first, as scripts/fuzz.sh
+    // sets it to a directory it removes even after a crash).
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string dir;
+    for (const std::string& base : {std::string(tmpdir != nullptr ? tmpdir : ""),
+                                    std::string("/dev/shm"), std::string("/tmp")}) {
+        if (base.empty())
+            continue;
+        std::string pattern = base + "/clst-fuzz-profile-XXXXXX";
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            dir = pattern;
+            break;
+        }
+    }
+    FUZZ_CHECK(!dir.empty());
     g_dir = dir;
     g_path = g_dir + "/profile.ini";
     std::atexit(RemoveDir);
