@@ -159,8 +159,9 @@ Found Find(const std::vector<Line>& lines, const std::string& section, const std
     return f;
 }
 
+// Line ends split a line; a NUL byte would make the whole file foreign.
 bool HasLineBreak(const std::string& s) {
-    return s.find_first_of("\r\n") != std::string::npos;
+    return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
 }
 
 bool WriteAtomically(const std::string& path, const std::string& content, mode_t mode) {
@@ -239,6 +240,8 @@ bool WriteProfileString(const std::string& section, const std::string& key,
         return false;
     if (Trim(key).empty() || key.find('=') != std::string::npos)
         return false;
+    if (key[0] == '[' || key[0] == ';')  // the line would read as a section or a comment
+        return false;
     if (Trim(section) != section || Trim(key) != key)
         return false;
 
@@ -250,8 +253,16 @@ bool WriteProfileString(const std::string& section, const std::string& key,
 
     std::vector<Line> lines = SplitLines(content);
     std::string eol = "\r\n";  // a new file gets the line ends of the Win32 calls
-    if (!lines.empty())
+    if (!lines.empty() && lines.front().end != "\r")
         eol = lines.front().end.empty() ? "\n" : lines.front().end;
+    // The last line may have no line end or a lone CR, which ends no line
+    // for the reader: a line added after it first gets one.
+    const auto endLine = [&eol](Line& line) {
+        if (line.end.empty())
+            line.end = eol;
+        else if (line.end == "\r")
+            line.end = "\r\n";
+    };
 
     const Found f = Find(lines, section, key);
     if (f.keyLine >= 0) {
@@ -263,9 +274,7 @@ bool WriteProfileString(const std::string& section, const std::string& key,
         long at = f.lastLine;
         while (at > f.sectionLine && Trim(lines[static_cast<std::size_t>(at)].text).empty())
             --at;
-        Line& before = lines[static_cast<std::size_t>(at)];
-        if (before.end.empty())
-            before.end = eol;
+        endLine(lines[static_cast<std::size_t>(at)]);
         Line added;
         added.text = key;
         added.text += '=';
@@ -273,8 +282,8 @@ bool WriteProfileString(const std::string& section, const std::string& key,
         added.end = eol;
         lines.insert(lines.begin() + at + 1, std::move(added));
     } else {
-        if (!lines.empty() && lines.back().end.empty())
-            lines.back().end = eol;
+        if (!lines.empty())
+            endLine(lines.back());
         lines.push_back(Line{"[" + section + "]", eol});
         lines.push_back(Line{key + "=" + value, eol});
     }

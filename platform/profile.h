@@ -32,8 +32,9 @@ int ReadProfileInt(const std::string& section, const std::string& key, int defau
 // Like WritePrivateProfileStringA with a key and a value: replaces the value
 // in place, or adds the key, the section or the file. Returns false, leaving
 // the file as it was, when the file cannot be read or written, is refused, or
-// a name or the value would break the file's lines (line ends, '[' ']' in a
-// section name, '=' in a key, an empty key).
+// a name or the value would break the file's lines (line ends or a NUL byte
+// anywhere, '[' ']' in a section name, '=' in a key, a key that starts with
+// '[' or ';' and so would read as a section or a comment, an empty key).
 bool WriteProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& path);
 

@@ -5,6 +5,8 @@
 #   scripts/test.sh --sanitizers  also ASan+UBSan (build-asan/, all tests) and
 #                                 ThreadSanitizer (build-tsan/, threaded tests)
 #   scripts/test.sh --analysis    also clang-tidy and cppcheck (scripts/analyze.sh)
+#   scripts/test.sh --fuzz        also every libFuzzer target for 20 s (scripts/fuzz.sh,
+#                                 build-fuzz/)
 #
 # Missing Debian packages are installed first (scripts/deps.sh).
 set -euo pipefail
@@ -12,11 +14,13 @@ cd "$(dirname "$0")/.."
 
 sanitizers=0
 analysis=0
+fuzz=0
 for arg in "$@"; do
     case "$arg" in
         --sanitizers) sanitizers=1 ;;
         --analysis) analysis=1 ;;
-        -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+        --fuzz) fuzz=1 ;;
+        -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
         *) echo "unknown option: $arg" >&2; exit 2 ;;
     esac
 done
@@ -41,5 +45,8 @@ fi
 if ((sanitizers)); then
     run_preset asan
     run_preset tsan
+fi
+if ((fuzz)); then
+    scripts/fuzz.sh
 fi
 echo "=== all tests passed"

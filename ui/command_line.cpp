@@ -1,6 +1,7 @@
 #include "ui/command_line.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +22,17 @@ void CMyCommandLineInfo::ParseParam(const char* param, bool /*flag*/, bool /*las
         }
     }
     if (digits) {
-        m_nIndex = std::atoi(word.c_str());
+        // A number beyond the index range stands for the largest index (no
+        // port has it), never for a wrapped-around small one.
+        int64_t value = 0;
+        for (unsigned char c : word) {
+            value = value * 10 + (c - '0');
+            if (value > INT32_MAX) {
+                value = INT32_MAX;
+                break;
+            }
+        }
+        m_nIndex = static_cast<int32_t>(value);
         return;
     }
     std::string upper = word;

@@ -1,6 +1,8 @@
 #include "emulation/portpairs/pair_names.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <limits>
 #include <sstream>
 
 namespace maro_vcp {
@@ -45,8 +47,10 @@ bool ParseState(const std::string& text, PairState& state) {
         const std::string value = line.substr(eq + 1);
         if (key == "pid") {
             char* end = nullptr;
+            errno = 0;
             const long pid = std::strtol(value.c_str(), &end, 10);
-            if (end == value.c_str() || *end != '\0' || pid <= 1) {
+            if (end == value.c_str() || *end != '\0' || errno == ERANGE || pid <= 1 ||
+                pid > std::numeric_limits<pid_t>::max()) {
                 return false;
             }
             parsed.pid = static_cast<pid_t>(pid);

@@ -92,6 +92,17 @@ TEST_F(ProfileTest, WriteAddsKeySectionAndFileWithTheFilesLineEnds) {
     ASSERT_TRUE(WriteProfileString("z", "q", "", path_));
     EXPECT_EQ(Get(), "[a]\nk=1\n[z]\nq=\n");
 
+    // A last line ending in a lone CR ends no line for the reader: what is
+    // added after it must not run on in the same line.
+    Put("\r");
+    ASSERT_TRUE(WriteProfileString("", "c", "", path_));
+    EXPECT_EQ(Get(), "\r\n[]\r\nc=\r\n");
+    EXPECT_EQ(ReadProfileString("", "c", "def", 8, path_), "");
+    Put("[a]\nk=1\r");
+    ASSERT_TRUE(WriteProfileString("a", "n", "2", path_));
+    EXPECT_EQ(Get(), "[a]\nk=1\r\nn=2\n");
+    EXPECT_EQ(ReadProfileString("a", "n", "def", 8, path_), "2");
+
     const std::string fresh = dir_ + "/fresh.ini";
     ASSERT_TRUE(WriteProfileString("s", "k", "v", fresh));
     EXPECT_EQ(ReadProfileString("s", "k", "", 8, fresh), "v");
@@ -122,7 +133,14 @@ TEST_F(ProfileTest, RefusesWhatItCannotWriteSafely) {
     EXPECT_FALSE(WriteProfileString("s]x", "k", "2", path_));
     EXPECT_FALSE(WriteProfileString("s", "a=b", "2", path_));
     EXPECT_FALSE(WriteProfileString("s", "", "2", path_));
+    // A key line read as a section or a comment, a NUL byte anywhere.
+    EXPECT_FALSE(WriteProfileString("s", "[b", "c", path_));
+    EXPECT_FALSE(WriteProfileString("s", ";b", "c", path_));
+    EXPECT_FALSE(WriteProfileString(std::string("a\0", 2), "k", "2", path_));
+    EXPECT_FALSE(WriteProfileString("s", std::string("k\0", 2), "2", path_));
+    EXPECT_FALSE(WriteProfileString("s", "k", std::string("2\0", 2), path_));
     EXPECT_EQ(Get(), "[s]\nk=1\n");
+    EXPECT_EQ(ReadProfileString("s", "k", "def", 8, path_), "1");
 
     // A directory that cannot exist: its parent is a regular file.
     EXPECT_FALSE(WriteProfileString("s", "k", "v", path_ + "/sub.ini"));

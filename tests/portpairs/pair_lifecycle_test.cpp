@@ -5,6 +5,7 @@
 #include <cstring>
 #include <future>
 
+#include "emulation/portpairs/pair_names.h"
 #include "tests/portpairs/port_pair_fixture.h"
 
 namespace clst::testing {
@@ -245,6 +246,28 @@ TEST_F(PairLifecycleTest, UnusablePortDirectoryFailsInitializeWithAText) {
     EXPECT_EQ(library_.VcpGetLastErrorText(nullptr), PortPairLibrary::kErrorTextSize);
     setenv("CLSERTOLVANE_PORT_DIR", dir_.c_str(), 1);
     EXPECT_NE(library_.VcpInitialize(), 0);
+}
+
+// The state file a host writes reads back; a pid that is not a process id
+// of this system refuses the file instead of naming some other process.
+TEST(PairStateFileTest, FormattedStateReadsBackAndBadPidsAreRefused) {
+    maro_vcp::PairState state{5, 4242, "/dev/pts/3", "/dev/pts/4"};
+    maro_vcp::PairState read;
+    ASSERT_TRUE(maro_vcp::ParseState(maro_vcp::FormatState(state), read));
+    EXPECT_EQ(read.number, 5);
+    EXPECT_EQ(read.pid, 4242);
+    EXPECT_EQ(read.comTty, "/dev/pts/3");
+    EXPECT_EQ(read.deviceTty, "/dev/pts/4");
+
+    const std::string rest = "\npair=CNC9999\ncom_tty=/dev/pts/1\ndevice_tty=/dev/pts/2\n";
+    for (const char* pid :
+         {"4294967298", "2147483648", "-4294967295", "99999999999999999999", "1", "0", "12x", ""}) {
+        read = maro_vcp::PairState{};
+        EXPECT_FALSE(maro_vcp::ParseState("pid=" + std::string(pid) + rest, read)) << pid;
+        EXPECT_EQ(read.number, -1) << pid;
+    }
+    ASSERT_TRUE(maro_vcp::ParseState("pid=2147483647" + rest, read));
+    EXPECT_EQ(read.pid, 2147483647);
 }
 
 TEST(PortPairLibraryLoadTest, MissingLibraryFailsEveryCallWithAText) {

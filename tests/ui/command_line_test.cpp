@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -41,6 +42,15 @@ TEST(CommandLineTest, EachWordTestStandsAlone) {
     EXPECT_EQ(info.m_nIndex, 7);
     EXPECT_EQ(info.m_strComPort, "COM5,9600");
     EXPECT_EQ(info.m_strSerialParams, "COM5,9600");
+
+    // An index too large for the range is the largest index, never the
+    // wrapped-around remainder (4294967296 is not port 0).
+    for (const char* word : {"2147483648", "4294967296", "99999999999", "/00004294967297"}) {
+        EXPECT_EQ(Parse({"COM5", word}), (MainWindowArguments{"COM5", INT32_MAX, "", false}))
+            << word;
+    }
+    EXPECT_EQ(Parse({"COM5", "2147483647"}).index, INT32_MAX);
+    EXPECT_EQ(Parse({"COM5", "2147483646"}).index, INT32_MAX - 1);
 
     // Later words of the same kind win; "CO" is too short for a COM word.
     CMyCommandLineInfo later;

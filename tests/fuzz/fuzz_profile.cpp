@@ -1,0 +1,123 @@
+// The profile (INI) reader and writer on any file. The input's first line
+// is "section|key|value", the rest is the file. Reads never exceed their
+// buffer; a write that succeeds reads back, and leaves what other keys and
+// sections read as it was; a refused write leaves the file's bytes alone.
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/profile.h"
+#include "tests/fuzz/fuzz_check.h"
+
+namespace {
+
+std::string g_dir;
+std::string g_path;
+
+void RemoveDir() {
+    ::unlink(g_path.c_str());
+    ::rmdir(g_dir.c_str());
+}
+
+void WriteFile(const std::string& content) {
+    std::ofstream out(g_path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    FUZZ_CHECK(out.good());
+}
+
+std::string ReadFile() {
+    std::ifstream in(g_path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Trim(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
+        --e;
+    return s.substr(b, e - b);
+}
+
+constexpr const char* kMissing = "\x01missing";
+constexpr size_t kBig = 1 << 21;
+
+std::string Read(const std::string& section, const std::string& key) {
+    return clst::platform::ReadProfileString(section, key, kMissing, kBig, g_path);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // Writes replace the file through a temporary one and sync it: keep that
+    // in memory when the machine allows ($TMPDIR first, as scripts/fuzz.sh
+    // sets it to a directory it removes even after a crash).
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string dir;
+    for (const std::string& base : {std::string(tmpdir != nullptr ? tmpdir : ""),
+                                    std::string("/dev/shm"), std::string("/tmp")}) {
+        if (base.empty())
+            continue;
+        std::string pattern = base + "/clst-fuzz-profile-XXXXXX";
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            dir = pattern;
+            break;
+        }
+    }
+    FUZZ_CHECK(!dir.empty());
+    g_dir = dir;
+    g_path = g_dir + "/profile.ini";
+    std::atexit(RemoveDir);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const size_t nl = input.find('\n');
+    const std::string header = nl == std::string::npos ? input : input.substr(0, nl);
+    const std::string content = nl == std::string::npos ? "" : input.substr(nl + 1);
+    std::vector<std::string> names = clst::fuzz::Split(header, '|');
+    names.resize(3);
+    const std::string& section = names[0];
+    const std::string& key = names[1];
+    const std::string& value = names[2];
+    WriteFile(content);
+
+    // Reads are cut to the buffer and agree with each other.
+    const std::string full = Read(section, key);
+    for (size_t bufferSize : {size_t{0}, size_t{1}, size_t{2}, size_t{7}, size_t{64}}) {
+        const std::string cut =
+            clst::platform::ReadProfileString(section, key, kMissing, bufferSize, g_path);
+        FUZZ_CHECK(cut == full.substr(0, bufferSize == 0 ? 0 : bufferSize - 1));
+    }
+    const int number = clst::platform::ReadProfileInt(section, key, -7, g_path);
+    if (full == kMissing || full.empty())
+        FUZZ_CHECK(number == -7);
+
+    // Neighbours whose reads a write of (section, key) must not change.
+    const std::string otherKey = key + "x";
+    const std::string otherSection = section + "x";
+    const std::string beforeOtherKey = Read(section, otherKey);
+    const std::string beforeOtherSection = Read(otherSection, key);
+
+    if (clst::platform::WriteProfileString(section, key, value, g_path)) {
+        FUZZ_CHECK(Read(section, key) == Trim(value));
+        FUZZ_CHECK(Read(section, otherKey) == beforeOtherKey);
+        FUZZ_CHECK(Read(otherSection, key) == beforeOtherSection);
+        // A second write of the same value changes no byte.
+        const std::string written = ReadFile();
+        FUZZ_CHECK(clst::platform::WriteProfileString(section, key, value, g_path));
+        FUZZ_CHECK(ReadFile() == written);
+    } else {
+        FUZZ_CHECK(ReadFile() == content);
+    }
+    return 0;
+}
