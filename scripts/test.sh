@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds ClSerTolvane and runs every test.
 #
-#   scripts/test.sh               normal build (build/), all tests
+#   scripts/test.sh               normal build (build/), all tests (with the 30 s soak
+#                                 runs), then every libFuzzer target for 20 s
+#                                 (scripts/fuzz.sh, build-fuzz/)
 #   scripts/test.sh --sanitizers  also ASan+UBSan (build-asan/, all tests) and
 #                                 ThreadSanitizer (build-tsan/, threaded tests)
 #   scripts/test.sh --analysis    also clang-tidy and cppcheck (scripts/analyze.sh)
-#   scripts/test.sh --fuzz        also every libFuzzer target for 20 s (scripts/fuzz.sh,
-#                                 build-fuzz/)
+#   scripts/test.sh --no-fuzz     without the fuzz targets
 #
 # Missing Debian packages are installed first (scripts/deps.sh).
 set -euo pipefail
@@ -14,13 +15,14 @@ cd "$(dirname "$0")/.."
 
 sanitizers=0
 analysis=0
-fuzz=0
+fuzz=1
 for arg in "$@"; do
     case "$arg" in
         --sanitizers) sanitizers=1 ;;
         --analysis) analysis=1 ;;
         --fuzz) fuzz=1 ;;
-        -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
+        --no-fuzz) fuzz=0 ;;
+        -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
         *) echo "unknown option: $arg" >&2; exit 2 ;;
     esac
 done
