@@ -1,10 +1,12 @@
 #include "ui/command_line.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "platform/named_mutex.h"
@@ -108,14 +110,18 @@ bool RunStartup(const std::vector<std::string>& words, CMyCommandLineInfo& info,
 
 void UsePortPairLibrary(StartupHooks& hooks, PortPairLibrary& pairs) {
     hooks.vcpInitialize = [&pairs] { return pairs.VcpInitialize(); };
-    hooks.vcpGetLastErrorText = [&pairs](char* buffer) -> int32_t {
+    // The caller sizes its buffer by the length the size query reported; a
+    // text that has grown since is cut there rather than overrunning it.
+    auto reported = std::make_shared<int32_t>(0);
+    hooks.vcpGetLastErrorText = [&pairs, reported](char* buffer) -> int32_t {
         if (buffer == nullptr)
-            return pairs.VcpGetLastErrorText(nullptr);
-        // The library may fill up to its full text size; the caller's buffer
-        // holds exactly the length it asked for.
+            return *reported = pairs.VcpGetLastErrorText(nullptr);
         char text[PortPairLibrary::kErrorTextSize + 1] = {};
         const int32_t n = pairs.VcpGetLastErrorText(text);
-        std::strcpy(buffer, text);
+        const size_t room = static_cast<size_t>(std::max<int32_t>(*reported, 0));
+        const size_t length = std::min(std::strlen(text), room);
+        std::memcpy(buffer, text, length);
+        buffer[length] = '\0';
         return n;
     };
 }
