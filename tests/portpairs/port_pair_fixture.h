@@ -262,6 +262,8 @@ class PortPairTest : public ::testing::Test {
     }
 
     std::string dir_;
+    // From its default place, the program's library directory: SetUp fails
+    // when that is wrong.
     PortPairLibrary library_;
     std::vector<int> openFds_;
 };
