@@ -1,96 +1,28 @@
 // Connection control with the real relay: a pty behind the pair's device
 // link, the emulated board's demo camera, and a recording window.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <deque>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "connections/connection_control.h"
 #include "relay/relay_state.h"
-#include "tests/support/message_recorder.h"
+#include "tests/support/connection_fakes.h"
+#include "tests/support/test_io.h"
 
 using namespace clst;
+using Message = clst::testing::RecordedMessage;
+using RecordingView = clst::testing::RecordingConnectionView<>;
+using clst::testing::FakeSettingsDialog;
 
 namespace {
 
-using Message = clst::testing::RecordedMessage;
-
-class RecordingView : public ConnectionView, public clst::testing::MessageRecorder {
-  public:
-    void SetMenuItemEnabled(uint32_t id, bool enabled) override { menu[id] = enabled; }
-    void SetTrayConnected(bool connected) override { trayConnected = connected; }
-    void ChangeTrayIcon(int id) override { icon = id; }
-    void ChangeTrayTip(const std::string& text) override { tip = text; }
-    void SetStatusText(int pane, const std::string& text) override {
-        panes.at(static_cast<size_t>(pane)) = text;
-    }
-    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
-        return Record(text, caption, flags);
-    }
-    void StartTimer(unsigned id, unsigned ms) override { timers[id] = ms; }
-    void StopTimer(unsigned id) override { timers.erase(id); }
-    EchoSink* EchoList() override { return &sink; }
-    void MinimizeToTray() override { ++minimized; }
-
-    std::map<uint32_t, bool> menu;
-    bool trayConnected = false;
-    int icon = 0;
-    std::string tip;
-    std::vector<std::string> panes = std::vector<std::string>(4);
-    std::map<unsigned, unsigned> timers;
-    QueuedEchoSink sink;
-    int minimized = 0;
-};
-
-class FakeSettingsDialog : public PortSettingsHandOver {
-  public:
-    bool WindowExists() override { return exists; }
-    void BringToTop() override { ++broughtToTop; }
-    void SetComPorts(const std::vector<PortEntry>& ports) override { comPorts = ports; }
-    void SetSettings(const ConnectionSettings& s) override { given = s; }
-    ConnectionSettings GetSettings() override { return result; }
-    int DoModal() override {
-        ++runs;
-        return answer;
-    }
-
-    bool exists = false;
-    int broughtToTop = 0;
-    int runs = 0;
-    int answer = kIdOk;
-    std::vector<PortEntry> comPorts;
-    ConnectionSettings given;
-    ConnectionSettings result;
-};
-
 class ConnectionControlTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/clst-cc-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("CLSERTOLVANE_PORT_DIR", dir_.c_str(), 1);
-        unsetenv("MARO_EMULATION");
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(master_, 0);
-        ASSERT_EQ(grantpt(master_), 0);
-        ASSERT_EQ(unlockpt(master_), 0);
-        slave_ = ptsname(master_);
-        g_connectionError = false;
-    }
-    void TearDown() override {
-        control_.reset();
-        close(master_);
-        unsetenv("CLSERTOLVANE_PORT_DIR");
-        EXPECT_EQ(std::system(("rm -rf " + dir_).c_str()), 0);
-    }
-    void LinkDeviceEnd() { ASSERT_EQ(symlink(slave_.c_str(), (dir_ + "/ZADURUV5").c_str()), 0); }
+    void SetUp() override { g_connectionError = false; }
+    void TearDown() override { control_.reset(); }
+    void LinkDeviceEnd() { ASSERT_EQ(symlink(pty_.slave.c_str(), (dir_ / "ZADURUV5").c_str()), 0); }
     ConnectionControl& Make(const std::string& com, int32_t index, const std::string& params) {
         control_ = std::make_unique<ConnectionControl>(view_, dialog_, com, index, params);
         control_->m_comPorts = {{"", "COM1", ""}, {"CNC5", "COM5", "ZADURUV5"}};
@@ -98,8 +30,11 @@ class ConnectionControlTest : public ::testing::Test {
         return *control_;
     }
 
-    std::string dir_, slave_;
-    int master_ = -1;
+    clst::testing::ScratchDir dir_{"/tmp/clst-cc-XXXXXX"};
+    clst::testing::ScopedEnv portDir_{"CLSERTOLVANE_PORT_DIR", dir_.path()};
+    clst::testing::ScopedEnv emulation_{"MARO_EMULATION", std::nullopt};
+    clst::testing::Pty pty_;
+    const int master_ = pty_.master;
     RecordingView view_;
     FakeSettingsDialog dialog_;
     std::unique_ptr<ConnectionControl> control_;
@@ -197,13 +132,12 @@ TEST_F(ConnectionControlTest, StartWithCommandLineConnectsThroughThePairAndHides
     // Bytes from the COM client reach the demo camera and its answer comes back.
     ASSERT_EQ(write(master_, "id?\r", 4), 4);
     std::string reply;
-    char buf[128];
-    for (int i = 0; i < 300 && reply.find('\n') == std::string::npos; ++i) {
-        usleep(10000);
-        ssize_t n = read(master_, buf, sizeof buf);
-        if (n > 0)
-            reply.append(buf, static_cast<size_t>(n));
-    }
+    clst::testing::WaitFor(
+        [&] {
+            return (reply += clst::testing::ReadFor(master_, 64, std::chrono::milliseconds(10)))
+                       .find('\n') != std::string::npos;
+        },
+        std::chrono::seconds(3));
     EXPECT_EQ(reply.rfind("EMUCAM", 0), 0u) << reply;
 
     // Connect again: nothing changes.

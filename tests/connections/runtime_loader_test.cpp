@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,36 +10,15 @@
 #include "connections/frame_grabber_runtime.h"
 #include "platform/program_path.h"
 #include "platform/spin_lock_variable_guard.h"
+#include "tests/support/test_io.h"
 
 using clst::FrameGrabberRuntime;
 
 namespace {
 
-class SavedEnv {
-  public:
-    explicit SavedEnv(const char* name) : name_(name) {
-        if (const char* v = std::getenv(name))
-            value_ = v;
-    }
-    ~SavedEnv() {
-        if (value_)
-            ::setenv(name_, value_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> value_;
-};
-
 class RuntimeLoaderTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ::unsetenv("MARODIR5_64");
-        ::unsetenv("MARODIR5");
-        FrameGrabberRuntime::ResetForTesting();
-    }
+    void SetUp() override { FrameGrabberRuntime::ResetForTesting(); }
     void TearDown() override {
         FrameGrabberRuntime::SetProgramPathForTesting("");
         FrameGrabberRuntime::ResetForTesting();
@@ -56,8 +33,8 @@ class RuntimeLoaderTest : public ::testing::Test {
         return clst::platform::ProgramDirectory() + "/" + name;
     }
 
-    SavedEnv env64_{"MARODIR5_64"};
-    SavedEnv env_{"MARODIR5"};
+    clst::testing::ScopedEnv env64_{"MARODIR5_64", std::nullopt};
+    clst::testing::ScopedEnv env_{"MARODIR5", std::nullopt};
 };
 
 TEST_F(RuntimeLoaderTest, WalksUpToTheNearestInstallFolderInAnyCase) {

@@ -1,47 +1,22 @@
 // Write-back of the serial parameters into TolvaneConfig.ini.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "connections/connection_settings.h"
+#include "tests/support/message_recorder.h"
+#include "tests/support/test_io.h"
 
 using namespace clst;
 
 namespace {
 
-struct RecordingSink : MessageSink {
-    struct Shown {
-        std::string text, caption;
-        unsigned flags;
-    };
-    std::vector<Shown> shown;
-    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
-        shown.push_back({text, caption, flags});
-        return kIdOk;
-    }
-};
-
 class ConfigFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/clst-config-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        path_ = dir_ + "/TolvaneConfig.ini";
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    void Put(const std::string& content) { std::ofstream(path_, std::ios::binary) << content; }
-    std::string Get() const {
-        std::ifstream in(path_, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    void Put(const std::string& content) { clst::testing::WriteWholeFile(path_, content); }
+    std::string Get() const { return clst::testing::ReadWholeFile(path_); }
     static ConnectionSettings Com5() {
         ConnectionSettings s;
         s.devicePortName = "MAROCOM5";
@@ -50,8 +25,10 @@ class ConfigFileTest : public ::testing::Test {
         return s;
     }
 
-    std::string dir_, path_;
-    RecordingSink sink_;
+    const clst::testing::ScratchDir scratch_{"/tmp/clst-config-XXXXXX"};
+    const std::string& dir_ = scratch_.path();
+    const std::string path_ = dir_ + "/TolvaneConfig.ini";
+    clst::testing::RecordingSink sink_;
 };
 
 TEST_F(ConfigFileTest, UnchangedPortsWriteIntoTheLowerCaseMatchingSection) {
@@ -62,7 +39,7 @@ TEST_F(ConfigFileTest, UnchangedPortsWriteIntoTheLowerCaseMatchingSection) {
     s.dataBits = 7;
     s.stopBits = 1;
     SaveToConfigFile(s, "COM5", 0, 2, sink_, dir_);
-    EXPECT_TRUE(sink_.shown.empty());
+    EXPECT_TRUE(sink_.messages.empty());
     EXPECT_EQ(Get(),
               "[connection1]\ncom=com5\nclser=0\nbaudrate=921600\nparity=o\ndatabit=7\n"
               "stopbit=1.5\n");
@@ -81,22 +58,22 @@ TEST_F(ConfigFileTest, PortChangeIsAnnouncedAndTheOldSectionStillGetsTheValues) 
     s.comPortName = "COM7";
     s.comBaudRate = 115200;
     SaveToConfigFile(s, "COM5", 0, 2, sink_, dir_);
-    ASSERT_EQ(sink_.shown.size(), 1u);
-    EXPECT_EQ(sink_.shown[0].text,
+    ASSERT_EQ(sink_.messages.size(), 1u);
+    EXPECT_EQ(sink_.messages[0].text,
               "You changed the COM port or ClSer Port, this change will be confirmed but not saved "
               "to config file.");
-    EXPECT_EQ(sink_.shown[0].caption, "Port configuration");
-    EXPECT_EQ(sink_.shown[0].flags, kMbOk | kMbIconExclamation);
+    EXPECT_EQ(sink_.messages[0].caption, "Port configuration");
+    EXPECT_EQ(sink_.messages[0].flags, kMbOk | kMbIconExclamation);
     EXPECT_EQ(Get(),
               "[connection1]\ncom=COM3\nclser=1\n[connection2]\ncom=COM5\nclser=0\n"
               "baudrate=115200\nparity=n\ndatabit=8\nstopbit=1\n");
 
     // A changed Camera Link port alone is announced too.
-    sink_.shown.clear();
+    sink_.messages.clear();
     s = Com5();
     s.clserPortIndex = 1;
     SaveToConfigFile(s, "COM5", 0, 2, sink_, dir_);
-    EXPECT_EQ(sink_.shown.size(), 1u);
+    EXPECT_EQ(sink_.messages.size(), 1u);
 }
 
 TEST_F(ConfigFileTest, FirstOfTwoMatchingSectionsWinsAndTheCountBoundsTheSearch) {
@@ -158,7 +135,7 @@ TEST_F(ConfigFileTest, UnwritableLocationIsQuietAndHarmless) {
     // create anything there.
     Put("[connection1]\ncom=COM5\nclser=0\n");
     SaveToConfigFile(Com5(), "COM5", 0, 1, sink_, path_);
-    EXPECT_TRUE(sink_.shown.empty());
+    EXPECT_TRUE(sink_.messages.empty());
     EXPECT_EQ(Get(), "[connection1]\ncom=COM5\nclser=0\n");
 
     // A directory where the file should be is left alone.

@@ -6,19 +6,6 @@
 
 using namespace clst;
 
-TEST(ConnectionSettingsText, FreshRecordHasTheDocumentedDefaults) {
-    ConnectionSettings s;
-    EXPECT_TRUE(s.devicePortName.empty());
-    EXPECT_TRUE(s.comPortName.empty());
-    EXPECT_EQ(s.clserPortIndex, 0);
-    EXPECT_EQ(s.dataBits, 8);
-    EXPECT_EQ(s.stopBits, 0);
-    EXPECT_EQ(s.clserBaudCode, 1);
-    EXPECT_EQ(s.comBaudRate, 9600);
-    EXPECT_EQ(s.parity, 0);
-    EXPECT_FALSE(s.echo);
-}
-
 TEST(ConnectionSettingsText, BaudTableRoundTripsEveryRow) {
     const int32_t rates[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
     for (int i = 0; i < kBaudTableSize; ++i) {
@@ -55,29 +42,29 @@ TEST(ConnectionSettingsText, RejectedTextsLeaveTheFieldAlone) {
     EXPECT_EQ(data, 7);
 }
 
-TEST(ConnectionSettingsText, ParityStopAndDataBitTexts) {
-    EXPECT_STREQ(ParityText(0), "n");
-    EXPECT_STREQ(ParityText(1), "o");
-    EXPECT_STREQ(ParityText(2), "e");
-    EXPECT_EQ(ParityText(3), nullptr);
-    EXPECT_EQ(ParityText(-1), nullptr);
+TEST(ConnectionSettingsText, ParityStopAndDataBitTextsRoundTrip) {
+    const char* parities[] = {"n", "o", "e"};
+    const char* stops[] = {"1", "1.5", "2"};
+    for (int32_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_STREQ(ParityText(i), parities[i]);
+        ASSERT_STREQ(StopBitsText(i), stops[i]);
+        int32_t parity = -1, stop = -1;
+        EXPECT_TRUE(ParseParityText(parities[i], parity));
+        EXPECT_EQ(parity, i);
+        EXPECT_TRUE(ParseStopBitsText(stops[i], stop));
+        EXPECT_EQ(stop, i);
+    }
+    for (int32_t bad : {-1, 3}) {
+        EXPECT_EQ(ParityText(bad), nullptr);
+        EXPECT_EQ(StopBitsText(bad), nullptr);
+    }
     int32_t p = -1;
     ASSERT_TRUE(ParseParityText("E", p));  // the command line upper-cases its words
     EXPECT_EQ(p, 2);
-    ASSERT_TRUE(ParseParityText("o", p));
-    EXPECT_EQ(p, 1);
-
-    EXPECT_STREQ(StopBitsText(0), "1");
-    EXPECT_STREQ(StopBitsText(1), "1.5");
-    EXPECT_STREQ(StopBitsText(2), "2");
-    EXPECT_EQ(StopBitsText(3), nullptr);
-    int32_t s = -1;
-    ASSERT_TRUE(ParseStopBitsText("1.5", s));
-    EXPECT_EQ(s, 1);
-
-    int32_t d = -1;
-    ASSERT_TRUE(ParseDataBitsText("5", d));
-    EXPECT_EQ(d, 5);
-    ASSERT_TRUE(ParseDataBitsText("9", d));
-    EXPECT_EQ(d, 9);
+    for (int32_t bits : {5, 9}) {
+        int32_t d = -1;
+        ASSERT_TRUE(ParseDataBitsText(std::to_string(bits), d));
+        EXPECT_EQ(d, bits);
+    }
 }

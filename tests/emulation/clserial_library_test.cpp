@@ -1,14 +1,8 @@
 // The emulated Camera Link serial library, loaded from <build>/lib by
 // absolute path and called through the standard's exported names.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <string>
@@ -17,10 +11,13 @@
 #include "emulation/clserial/clserial_api.h"
 #include "platform/dynamic_library.h"
 #include "platform/program_path.h"
+#include "tests/support/test_io.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using clst::testing::Clock;
+using clst::testing::OpenRawPort;
+using clst::testing::ReadFor;
 
 struct Api {
     decltype(&clSerialInit) init = nullptr;
@@ -91,10 +88,6 @@ class ClSerialLibrary : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_NE(Library().init, nullptr);
-        char dir[] = "/tmp/clst-clser-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
-        link_ = dir_ + "/cam0";
         WriteConfig(
             "[board0]\nname=EmuBoard\nports=4\n"
             "[board2]\nports=6\n"
@@ -112,15 +105,8 @@ class ClSerialLibrary : public ::testing::Test {
     void TearDown() override {
         if (ref_ != nullptr)
             Library().close(ref_);
-        ::unsetenv("MARO_EMULATION");
-        const std::string cmd = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
     }
-    void WriteConfig(const std::string& text) {
-        const std::string path = dir_ + "/emulation.ini";
-        std::ofstream(path) << text;
-        ::setenv("MARO_EMULATION", path.c_str(), 1);
-    }
+    void WriteConfig(const std::string& text) { std::ofstream(dir_ / "emulation.ini") << text; }
     // Opens `index` at `code` into ref_.
     void Open(uint32_t index, uint32_t code = CL_BAUDRATE_921600) {
         ASSERT_EQ(Library().init(index, &ref_), CL_ERR_NO_ERR);
@@ -154,8 +140,9 @@ class ClSerialLibrary : public ::testing::Test {
         return reply;
     }
 
-    std::string dir_;
-    std::string link_;
+    clst::testing::ScratchDir dir_{"/tmp/clst-clser-XXXXXX"};
+    clst::testing::ScopedEnv emulation_{"MARO_EMULATION", dir_ / "emulation.ini"};
+    const std::string link_ = dir_ / "cam0";
     hSerRef ref_ = nullptr;
 };
 
@@ -281,11 +268,8 @@ TEST_F(ClSerialLibrary, SilentCameraSwallowsAndFlushDropsBuffered) {
     Open(kEcho);
     ASSERT_EQ(Write("xyz", count), CL_ERR_NO_ERR);
     UINT32 avail = 0;
-    const auto deadline = Clock::now() + std::chrono::seconds(2);
-    while (avail < 3 && Clock::now() < deadline) {
-        ASSERT_EQ(Library().avail(ref_, &avail), CL_ERR_NO_ERR);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    clst::testing::WaitFor([&] { return Library().avail(ref_, &avail) == 0 && avail >= 3; },
+                           std::chrono::seconds(2));
     EXPECT_EQ(avail, 3u);
     EXPECT_EQ(Library().flush(ref_), CL_ERR_NO_ERR);
     EXPECT_EQ(Read(3, 50), "");
@@ -322,11 +306,8 @@ TEST_F(ClSerialLibrary, FullReceiveBufferCountsWhatWasLost) {
     UINT32 count = 0;
     ASSERT_EQ(Write(payload, count), CL_ERR_NO_ERR);
     UINT32 lost = 0;
-    const auto deadline = Clock::now() + std::chrono::seconds(3);
-    while (lost < 84 && Clock::now() < deadline) {
-        ASSERT_EQ(Library().overflow(ref_, &lost), CL_ERR_NO_ERR);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    clst::testing::WaitFor([&] { return Library().overflow(ref_, &lost) == 0 && lost >= 84; },
+                           std::chrono::seconds(3));
     EXPECT_EQ(lost, 84u);
     UINT32 avail = 0;
     ASSERT_EQ(Library().avail(ref_, &avail), CL_ERR_NO_ERR);
@@ -422,32 +403,6 @@ TEST_F(ClSerialLibrary, FileIsReadAgainWhenNoPortIsOpen) {
     EXPECT_EQ(ports, 2u);
 }
 
-// Opens the pty camera's link as the outside camera process would.
-int OpenCameraSide(const std::string& link) {
-    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-        struct termios tio {};
-        ::tcgetattr(fd, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(fd, TCSANOW, &tio);
-    }
-    return fd;
-}
-
-std::string ReadFd(int fd, size_t size, int timeoutMs) {
-    std::string out;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (out.size() < size && Clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        ::poll(&p, 1, 20);
-        char buffer[256];
-        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, size - out.size()));
-        if (n > 0)
-            out.append(buffer, static_cast<size_t>(n));
-    }
-    return out;
-}
-
 TEST_F(ClSerialLibrary, PtyCameraTalksAcrossReopenedClients) {
     struct stat st {};
     EXPECT_NE(::lstat(link_.c_str(), &st), 0);  // no link before the port opens
@@ -456,12 +411,12 @@ TEST_F(ClSerialLibrary, PtyCameraTalksAcrossReopenedClients) {
     EXPECT_TRUE(S_ISLNK(st.st_mode));
 
     for (int client = 0; client < 3; ++client) {
-        const int fd = OpenCameraSide(link_);
+        const int fd = OpenRawPort(link_);
         ASSERT_GE(fd, 0) << link_;
         UINT32 count = 0;
         const std::string command = "cmd" + std::to_string(client) + "\r";
         ASSERT_EQ(Write(command, count), CL_ERR_NO_ERR);
-        EXPECT_EQ(ReadFd(fd, command.size(), 2000), command);
+        EXPECT_EQ(ReadFor(fd, command.size(), std::chrono::milliseconds(2000)), command);
         const std::string reply = "reply" + std::to_string(client) + "\r\n";
         ASSERT_EQ(::write(fd, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
         INT32 status = 0;
@@ -482,7 +437,7 @@ TEST_F(ClSerialLibrary, PtyLinkPathTakenOrStale) {
     // A link left by a process that died is taken over.
     ASSERT_EQ(::symlink("/dev/pts/does-not-exist", link_.c_str()), 0);
     Open(kPty);
-    const int fd = OpenCameraSide(link_);
+    const int fd = OpenRawPort(link_);
     EXPECT_GE(fd, 0);
     if (fd >= 0)
         ::close(fd);
@@ -510,38 +465,6 @@ TEST_F(ClSerialLibrary, PtyLinkPathTakenOrStale) {
     struct stat st {};
     EXPECT_EQ(::lstat(link_.c_str(), &st), 0);
     ::close(master);
-}
-
-}  // namespace
-
-namespace {
-
-// pyserial plays the camera on the pty link, as an outside program would.
-TEST_F(ClSerialLibrary, PyserialClientPlaysThePtyCamera) {
-    if (std::system("/usr/bin/python3 -c 'import serial' 2>/dev/null") != 0) {
-        GTEST_SKIP() << "pyserial is not installed for /usr/bin/python3";
-    }
-    Open(kPty, CL_BAUDRATE_115200);
-    const std::string script = dir_ + "/camera.py";
-    std::ofstream(script) << "import serial, sys\n"
-                             "port = serial.Serial(sys.argv[1], 115200, timeout=3)\n"
-                             "port.write(b'hello\\r\\n')\n"
-                             "line = port.read_until(b'\\r')\n"
-                             "port.write(b'ACK ' + line + b'\\n')\n"
-                             "port.flush()\n"
-                             "port.close()\n";
-    int exitStatus = -1;
-    std::thread camera([&] {
-        const std::string cmd = "timeout 10 /usr/bin/python3 '" + script + "' '" + link_ + "'";
-        exitStatus = std::system(cmd.c_str());
-    });
-    INT32 status = 0;
-    EXPECT_EQ(Read(7, 5000, &status), "hello\r\n");
-    UINT32 count = 0;
-    EXPECT_EQ(Write("ping\r", count), CL_ERR_NO_ERR);
-    EXPECT_EQ(Read(10, 5000, &status), "ACK ping\r\n");
-    camera.join();
-    EXPECT_EQ(exitStatus, 0);
 }
 
 }  // namespace

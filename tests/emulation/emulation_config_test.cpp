@@ -1,13 +1,12 @@
 #include "emulation/common/emulation_config.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <random>
 #include <string>
+
+#include "tests/support/test_io.h"
 
 namespace clst::emulation {
 namespace {
@@ -181,38 +180,18 @@ TEST(EmulationConfigParse, MangledInputNeverCrashes) {
 
 class EmulationConfigFile : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char dir[] = "/tmp/clst-emuconf-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
-        const char* old = std::getenv("MARO_EMULATION");
-        hadOld_ = old != nullptr;
-        if (hadOld_)
-            old_ = old;
-    }
-    void TearDown() override {
-        if (hadOld_) {
-            ::setenv("MARO_EMULATION", old_.c_str(), 1);
-        } else {
-            ::unsetenv("MARO_EMULATION");
-        }
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
-    }
     std::string Write(const std::string& name, const std::string& text) {
-        const std::string path = dir_ + "/" + name;
-        std::ofstream(path) << text;
-        return path;
+        std::ofstream(dir_ / name) << text;
+        return dir_ / name;
     }
-    std::string dir_;
-    std::string old_;
-    bool hadOld_ = false;
+    testing::ScratchDir dir_{"/tmp/clst-emuconf-XXXXXX"};
+    testing::ScopedEnv emulation_{"MARO_EMULATION", std::nullopt};
 };
 
 TEST_F(EmulationConfigFile, EnvironmentNamesTheFile) {
     const std::string path =
         Write("emu.ini", "[board2]\nname=Cam\nports=1\n[port0]\ncamera=echo\n");
-    ::setenv("MARO_EMULATION", path.c_str(), 1);
+    emulation_.Set(path);
     EXPECT_EQ(EmulationConfigPath(), path);
     EmulationConfig config;
     std::string error;
@@ -225,8 +204,8 @@ TEST_F(EmulationConfigFile, EnvironmentNamesTheFile) {
 TEST_F(EmulationConfigFile, BadFilesFallBackToTheBuiltInBoard) {
     const std::string bad = Write("bad.ini", "[board0]\nports=1\n[port0]\ncamera=pty\n");
     const std::string big = Write("big.ini", std::string(kMaxConfigFileSize + 1, '\n'));
-    for (const std::string& path : {bad, big, dir_, dir_ + "/missing.ini"}) {
-        ::setenv("MARO_EMULATION", path.c_str(), 1);
+    for (const std::string& path : {bad, big, dir_.path(), dir_ / "missing.ini"}) {
+        emulation_.Set(path);
         EmulationConfig config;
         std::string error;
         EXPECT_FALSE(LoadEmulationConfig(config, error)) << path;
@@ -237,7 +216,6 @@ TEST_F(EmulationConfigFile, BadFilesFallBackToTheBuiltInBoard) {
 }
 
 TEST_F(EmulationConfigFile, BuildTreeDefaultsToTheBuiltInBoard) {
-    ::unsetenv("MARO_EMULATION");
     // No etc/emulation.ini beside the build's lib and tests folders.
     EXPECT_EQ(EmulationConfigPath(), "");
     EmulationConfig config;

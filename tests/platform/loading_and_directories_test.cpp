@@ -1,54 +1,19 @@
 // Library loading, program paths and the port directory's safety rules.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "platform/dynamic_library.h"
 #include "platform/port_directory.h"
 #include "platform/program_path.h"
+#include "tests/support/test_io.h"
 
 using namespace clst::platform;
 
-namespace {
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            had_ = true;
-            old_ = old;
-        }
-        if (value) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (had_) {
-            setenv(name_.c_str(), old_.c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
-    }
-
-private:
-    std::string name_;
-    std::string old_;
-    bool had_ = false;
-};
-
-std::string MakeTempDir() {
-    char pattern[] = "/tmp/clst-pd-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    return dir ? dir : "";
-}
-
-}  // namespace
+using clst::testing::ScopedEnv;
 
 TEST(DynamicLibraryTest, RefusesRelativePathsAndReportsMissingSymbols) {
     DynamicLibrary lib;
@@ -83,19 +48,20 @@ TEST(PortDirectoryTest, LookupOrder) {
         EXPECT_EQ(PortDirectoryPath(), "/x/ports");
     }
     {
-        ScopedEnv a("CLSERTOLVANE_PORT_DIR", nullptr);
+        ScopedEnv a("CLSERTOLVANE_PORT_DIR", std::nullopt);
         ScopedEnv b("XDG_RUNTIME_DIR", "/run/user/1");
         EXPECT_EQ(PortDirectoryPath(), "/run/user/1/clsertolvane");
     }
     {
-        ScopedEnv a("CLSERTOLVANE_PORT_DIR", nullptr);
-        ScopedEnv b("XDG_RUNTIME_DIR", nullptr);
+        ScopedEnv a("CLSERTOLVANE_PORT_DIR", std::nullopt);
+        ScopedEnv b("XDG_RUNTIME_DIR", std::nullopt);
         EXPECT_EQ(PortDirectoryPath(), "/tmp/clsertolvane-" + std::to_string(getuid()));
     }
 }
 
 TEST(PortDirectoryTest, CreatesPrivateDirectoryAndRefusesUnsafeOnes) {
-    const std::string base = MakeTempDir();
+    const clst::testing::ScratchDir scratch("/tmp/clst-pd-XXXXXX");
+    const std::string& base = scratch.path();
     ASSERT_FALSE(base.empty());
     std::string path, error;
 
@@ -147,5 +113,4 @@ TEST(PortDirectoryTest, CreatesPrivateDirectoryAndRefusesUnsafeOnes) {
         EXPECT_FALSE(EnsurePortDirectory(path, error));
         EXPECT_NE(error.find("another user"), std::string::npos) << error;
     }
-    std::system(("rm -rf " + base).c_str());
 }

@@ -6,11 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "tests/support/test_io.h"
 
 using namespace clst::platform;
 
@@ -18,21 +17,8 @@ namespace {
 
 class ProfileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/clst-profile-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        path_ = dir_ + "/t.ini";
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    void Put(const std::string& content) { std::ofstream(path_, std::ios::binary) << content; }
-    std::string Get() const {
-        std::ifstream in(path_, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    void Put(const std::string& content) { clst::testing::WriteWholeFile(path_, content); }
+    std::string Get() const { return clst::testing::ReadWholeFile(path_); }
     int FilesInDir() const {
         int n = 0;
         for (const auto& e : std::filesystem::directory_iterator(dir_))
@@ -40,7 +26,9 @@ class ProfileTest : public ::testing::Test {
         return n;
     }
 
-    std::string dir_, path_;
+    const clst::testing::ScratchDir scratch_{"/tmp/clst-profile-XXXXXX"};
+    const std::string& dir_ = scratch_.path();
+    const std::string path_ = dir_ + "/t.ini";
 };
 
 TEST_F(ProfileTest, ReadsAreCaseInsensitiveAndFirstSectionWins) {

@@ -12,6 +12,7 @@
 
 #include "platform/program_path.h"
 #include "platform/version_info.h"
+#include "tests/support/test_io.h"
 
 using namespace clst::platform;
 
@@ -24,27 +25,6 @@ std::vector<char> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-class TempFile {
-  public:
-    explicit TempFile(const std::vector<char>& bytes) {
-        char name[] = "/tmp/clst-version-XXXXXX";
-        const int fd = mkstemp(name);
-        path_ = name;
-        if (fd >= 0) {
-            if (!bytes.empty()) {
-                EXPECT_EQ(write(fd, bytes.data(), bytes.size()),
-                          static_cast<ssize_t>(bytes.size()));
-            }
-            close(fd);
-        }
-    }
-    ~TempFile() { std::remove(path_.c_str()); }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 }  // namespace
 
@@ -70,19 +50,22 @@ TEST(VersionInfo, ReadsTheTableEmbeddedInThisProgram) {
 }
 
 TEST(VersionInfo, FilesWithoutUsableDataGiveZero) {
+    const clst::testing::ScratchDir scratch("/tmp/clst-version-XXXXXX");
+    auto file = [&](const std::string& name, const std::vector<char>& bytes) {
+        clst::testing::WriteWholeFile(scratch / name, std::string(bytes.begin(), bytes.end()));
+        return scratch / name;
+    };
     EXPECT_EQ(GetFileVersionInfoSize("/nonexistent/clsertolvane"), 0u);
     EXPECT_EQ(GetFileVersionInfoSize("/bin/sh"), 0u);  // an ELF file without the table
 
-    TempFile text(std::vector<char>{'h', 'e', 'l', 'l', 'o'});
-    EXPECT_EQ(GetFileVersionInfoSize(text.path()), 0u);
-    TempFile empty(std::vector<char>{});
-    EXPECT_EQ(GetFileVersionInfoSize(empty.path()), 0u);
+    EXPECT_EQ(GetFileVersionInfoSize(file("text", {'h', 'e', 'l', 'l', 'o'})), 0u);
+    EXPECT_EQ(GetFileVersionInfoSize(file("empty", {})), 0u);
 
     std::vector<char> self = ReadAll(ProgramPath());
     ASSERT_GT(self.size(), 8192u);
     // Cut before the section headers (they sit at the end of the file).
-    TempFile truncated(std::vector<char>(self.begin(), self.begin() + self.size() / 2));
-    EXPECT_EQ(GetFileVersionInfoSize(truncated.path()), 0u);
+    EXPECT_EQ(GetFileVersionInfoSize(file("cut", {self.begin(), self.begin() + self.size() / 2})),
+              0u);
 
     // A damaged magic makes the table unreadable, not half-read.
     // The table itself: the magic followed by its first key (the bare magic
@@ -91,10 +74,10 @@ TEST(VersionInfo, FilesWithoutUsableDataGiveZero) {
     auto at = std::search(self.begin(), self.end(), magic.begin(), magic.end());
     ASSERT_NE(at, self.end());
     *at = 'X';
-    TempFile damaged(self);
-    EXPECT_EQ(GetFileVersionInfoSize(damaged.path()), 0u);
+    const std::string damaged = file("damaged", self);
+    EXPECT_EQ(GetFileVersionInfoSize(damaged), 0u);
     std::vector<uint8_t> block;
-    EXPECT_FALSE(GetFileVersionInfo(damaged.path(), 4096, block));
+    EXPECT_FALSE(GetFileVersionInfo(damaged, 4096, block));
 }
 
 TEST(VersionInfo, MalformedBlocksAreRefused) {

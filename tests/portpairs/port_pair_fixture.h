@@ -24,22 +24,14 @@
 
 #include "platform/program_path.h"
 #include "portpairs/port_pair_library.h"
+#include "tests/support/private_port_directory.h"
+#include "tests/support/test_io.h"
 
 namespace clst::testing {
-
-using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
 
 struct ListedPair {
     std::string name, first, second;
 };
-
-inline std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 // Gone, or a zombie whose threads have all ended (a zombie leader whose
 // other threads are still exiting keeps the process's files open).
@@ -74,27 +66,6 @@ inline bool WaitUntilGone(pid_t pid, milliseconds budget = milliseconds(3000)) {
         std::this_thread::sleep_for(milliseconds(5));
     }
     return true;
-}
-
-// Opens a port the way a serial program does: raw, no controlling tty.
-inline int OpenRawPort(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
-    }
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) {
-        close(fd);
-        return -1;
-    }
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, B115200);
-    cfsetospeed(&tio, B115200);
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // Writes `toB` into a and `toA` into b at the same time, reading both ends
@@ -170,10 +141,8 @@ inline std::string RandomBytes(size_t count, unsigned seed) {
 class PortPairTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/clst-pairs-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        setenv("CLSERTOLVANE_PORT_DIR", dir_.c_str(), 1);
+        dir_ = MakePrivatePortDirectory("/tmp/clst-pairs-XXXXXX");
+        ASSERT_FALSE(dir_.empty());
         ASSERT_NE(library_.VcpInitialize(), 0) << library_.LastErrorText();
     }
 
@@ -188,8 +157,10 @@ class PortPairTest : public ::testing::Test {
         }
         KillLeftoverHosts();
         library_.VcpRelease();
-        RemoveDirectory();
-        unsetenv("CLSERTOLVANE_PORT_DIR");
+        if (!dir_.empty()) {
+            chmod(dir_.c_str(), 0700);
+            RemovePrivatePortDirectory(dir_);
+        }
     }
 
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
@@ -290,24 +261,9 @@ class PortPairTest : public ::testing::Test {
         }
     }
 
-    void RemoveDirectory() {
-        if (dir_.empty()) {
-            return;
-        }
-        chmod(dir_.c_str(), 0700);
-        if (DIR* listing = opendir(dir_.c_str())) {
-            while (dirent* entry = readdir(listing)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..") {
-                    unlink(Path(name).c_str());
-                }
-            }
-            closedir(listing);
-        }
-        rmdir(dir_.c_str());
-    }
-
     std::string dir_;
+    // From its default place, the program's library directory: SetUp fails
+    // when that is wrong.
     PortPairLibrary library_;
     std::vector<int> openFds_;
 };

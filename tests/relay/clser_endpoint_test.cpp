@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/program_path.h"
+#include "tests/support/test_io.h"
 
 namespace clst {
 namespace {
@@ -24,39 +25,20 @@ enum : uint32_t { kEcho = 0, kInitError, kBaudError, kReadError, kShortWrite, kS
 class ClSerEndpointTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char dir[] = "/tmp/clst-endpoint-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
-        const std::string path = dir_ + "/emulation.ini";
-        std::ofstream(path) << "[board0]\nname=EmuBoard\nports=6\n"
-                               "[port0]\ncamera=echo\n"
-                               "[port1]\ninit_error=1\n"
-                               "[port2]\nbaud_error=1\n"
-                               "[port3]\ncamera=echo\nread_error_every=1\n"
-                               "[port4]\ncamera=echo\nshort_write=3\n"
-                               "[port5]\ncamera=echo\nstalled=1\n";
-        const char* old = std::getenv("MARO_EMULATION");
-        hadOld_ = old != nullptr;
-        if (hadOld_)
-            old_ = old;
-        ::setenv("MARO_EMULATION", path.c_str(), 1);
+        std::ofstream(dir_ / "emulation.ini") << "[board0]\nname=EmuBoard\nports=6\n"
+                                                 "[port0]\ncamera=echo\n"
+                                                 "[port1]\ninit_error=1\n"
+                                                 "[port2]\nbaud_error=1\n"
+                                                 "[port3]\ncamera=echo\nread_error_every=1\n"
+                                                 "[port4]\ncamera=echo\nshort_write=3\n"
+                                                 "[port5]\ncamera=echo\nstalled=1\n";
         ASSERT_EQ(ProcessClSerialLibrary().status, 0) << ProcessClSerialLibrary().error;
     }
-    void TearDown() override {
-        endpoint_.Close();
-        if (hadOld_) {
-            ::setenv("MARO_EMULATION", old_.c_str(), 1);
-        } else {
-            ::unsetenv("MARO_EMULATION");
-        }
-        std::remove((dir_ + "/emulation.ini").c_str());
-        ::rmdir(dir_.c_str());
-    }
+    void TearDown() override { endpoint_.Close(); }
 
+    testing::ScratchDir dir_{"/tmp/clst-endpoint-XXXXXX"};
+    testing::ScopedEnv emulation_{"MARO_EMULATION", dir_ / "emulation.ini"};
     ClSerEndpoint endpoint_;
-    std::string dir_;
-    std::string old_;
-    bool hadOld_ = false;
 };
 
 TEST_F(ClSerEndpointTest, OpenStatusesAndThePortIsFreedOnFailure) {
@@ -168,23 +150,16 @@ TEST(ClSerialLibraryBinding, MissingLibraryOrFunctionIsAStatus) {
 }
 
 TEST(ClSerialLibraryBinding, LibraryPathFromTheEnvironment) {
-    const char* old = std::getenv("CLSERIAL_LIBRARY");
-    const std::string saved = old != nullptr ? old : "";
+    testing::ScopedEnv library("CLSERIAL_LIBRARY", std::nullopt);
     int32_t status = 1;
-    ::unsetenv("CLSERIAL_LIBRARY");
     EXPECT_EQ(ClSerialLibraryPath(status), platform::ProgramLibraryDirectory() + "/libclsermro.so");
     EXPECT_EQ(status, 0);
-    ::setenv("CLSERIAL_LIBRARY", "/opt/maker/lib/libclser.so", 1);
+    library.Set("/opt/maker/lib/libclser.so");
     EXPECT_EQ(ClSerialLibraryPath(status), "/opt/maker/lib/libclser.so");
     EXPECT_EQ(status, 0);
-    ::setenv("CLSERIAL_LIBRARY", "lib/libclsermro.so", 1);
+    library.Set("lib/libclsermro.so");
     EXPECT_EQ(ClSerialLibraryPath(status), "");
     EXPECT_EQ(status, -10098);
-    if (old != nullptr) {
-        ::setenv("CLSERIAL_LIBRARY", saved.c_str(), 1);
-    } else {
-        ::unsetenv("CLSERIAL_LIBRARY");
-    }
 }
 
 // The process binds its library once, so the refusals are run in a fresh

@@ -1,101 +1,33 @@
 // The relay worker end to end: a real pty on the COM side, the emulated Camera
 // Link serial library on the other, and the test playing both the COM client
 // (the pty master) and, where it matters, the camera (the emulated port's pty).
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "relay/relay_state.h"
 #include "relay/relay_worker.h"
+#include "tests/support/test_io.h"
 
 using namespace clst;
+using namespace clst::testing;
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 namespace {
-
-void SetRaw(int fd) {
-    termios t{};
-    if (tcgetattr(fd, &t) == 0) {
-        cfmakeraw(&t);
-        tcsetattr(fd, TCSANOW, &t);
-    }
-}
-
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return done();
-}
-
-// Writes everything to a non-blocking fd, waiting for room as needed.
-bool WriteAll(int fd, const uint8_t* data, size_t size, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    size_t done = 0;
-    while (done < size && Clock::now() < end) {
-        ssize_t n = write(fd, data + done, size - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            return false;
-        }
-        pollfd p{fd, POLLOUT, 0};
-        poll(&p, 1, 10);
-    }
-    return done == size;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    return WriteAll(fd, reinterpret_cast<const uint8_t*>(text.data()), text.size(), 2000ms);
-}
-
-// Reads until `size` bytes have arrived or the time runs out.
-std::string ReadSome(int fd, size_t size, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    std::string out;
-    char chunk[4096];
-    while (out.size() < size && Clock::now() < end) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 10) > 0 && (p.revents & POLLIN)) {
-            ssize_t n = read(fd, chunk, std::min(sizeof chunk, size - out.size()));
-            if (n > 0) {
-                out.append(chunk, static_cast<size_t>(n));
-            }
-        }
-    }
-    return out;
-}
 
 std::vector<uint8_t> RandomBytes(size_t size, unsigned seed) {
     std::mt19937 rng(seed);
     std::vector<uint8_t> bytes(size);
-    for (auto& b : bytes) {
+    for (auto& b : bytes)
         b = static_cast<uint8_t>(rng());
-    }
     return bytes;
 }
 
@@ -110,95 +42,63 @@ long FirstDifference(const std::vector<uint8_t>& sent, const std::string& got) {
 
 class RelayWorkerTest : public ::testing::Test {
   protected:
+    // The COM side: the relay opens the pty's slave through a port link, the
+    // test is the client on the master.
     void SetUp() override {
-        char pattern[] = "/tmp/clst-relay-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        portDir_ = dir_ + "/ports";
         ASSERT_EQ(mkdir(portDir_.c_str(), 0700), 0);
-        setenv("CLSERTOLVANE_PORT_DIR", portDir_.c_str(), 1);
-
-        // The COM side: the relay opens the slave through a port link, the
-        // test is the client on the master.
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(master_, 0);
-        ASSERT_EQ(grantpt(master_), 0);
-        ASSERT_EQ(unlockpt(master_), 0);
-        slavePath_ = ptsname(master_);
-        SetRaw(master_);
-        ASSERT_EQ(symlink(slavePath_.c_str(), (portDir_ + "/ZADURUV9").c_str()), 0);
-
+        ASSERT_EQ(symlink(pty_.slave.c_str(), (portDir_ + "/ZADURUV9").c_str()), 0);
         g_connectionError = false;
         g_echoEnabled = false;
     }
-
     void TearDown() override {
-        if (worker_) {
+        if (worker_)
             worker_->Stop();
-            worker_.reset();
-        }
         g_echoListBox = nullptr;
         if (camera_ >= 0)
             close(camera_);
-        if (master_ >= 0)
-            close(master_);
-        unsetenv("MARO_EMULATION");
-        unsetenv("CLSERTOLVANE_PORT_DIR");
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        EXPECT_EQ(std::system(cmd.c_str()), 0);
     }
 
     // Starts a relay on an emulated port with the given camera settings.
     void StartRelay(const std::string& portKeys, bool echo) {
-        const std::string ini = dir_ + "/emulation.ini";
-        std::ofstream(ini) << "[board0]\nname=EmuBoard\nports=1\n[port0]\n" << portKeys << "\n";
-        setenv("MARO_EMULATION", ini.c_str(), 1);
-
+        std::ofstream(dir_ / "emulation.ini") << "[board0]\nname=EmuBoard\nports=1\n[port0]\n"
+                                              << portKeys << "\n";
+        emulation_.Set(dir_ / "emulation.ini");
         worker_ = std::make_unique<RelayWorker>("\\\\.\\ZADURUV9", 0, 128u, 921600u, 0, 8, 0);
         ASSERT_EQ(worker_->OpenClSerPort(), 0);
         ASSERT_EQ(worker_->OpenComPort(), 0);
         if (portKeys.find("camera=pty") != std::string::npos) {
-            camera_ = open(cameraLink().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            ASSERT_GE(camera_, 0) << "camera link " << cameraLink();
-            SetRaw(camera_);
+            camera_ = OpenRawPort(dir_ / "cam0");
+            ASSERT_GE(camera_, 0) << "camera link " << (dir_ / "cam0");
         }
         g_echoEnabled = echo;
         ASSERT_TRUE(worker_->Start(&sink_));
     }
-
-    std::string cameraLink() const { return dir_ + "/cam0"; }
-    std::string ptyCamera() const { return "camera=pty\nlink=" + cameraLink(); }
+    std::string ptyCamera() const { return "camera=pty\nlink=" + (dir_ / "cam0"); }
 
     // Lines produced so far (accumulated over calls).
     const std::vector<std::string>& Lines() {
         sink_.TakeLines(lines_);
         return lines_;
     }
-
-    bool HasLine(const std::string& prefix) {
-        for (const auto& l : Lines()) {
-            if (l.rfind(prefix, 0) == 0)
-                return true;
-        }
-        return false;
-    }
-
     size_t CountLines(const std::string& prefix) {
-        const auto& lines = Lines();
-        return static_cast<size_t>(std::count_if(
-            lines.begin(), lines.end(), [&](const auto& l) { return l.rfind(prefix, 0) == 0; }));
+        return static_cast<size_t>(
+            std::count_if(Lines().begin(), Lines().end(),
+                          [&](const auto& l) { return l.rfind(prefix, 0) == 0; }));
     }
-
     // True once the worker has left its loop (it holds the port lock until then).
-    // The worker has left its loop (and so released the port lock).
-    bool WorkerEnded() { return worker_ && worker_->ended() && g_portLock.try_lock() && Unlock(); }
-    static bool Unlock() {
+    bool WorkerEnded() {
+        if (!worker_ || !worker_->ended() || !g_portLock.try_lock())
+            return false;
         g_portLock.unlock();
         return true;
     }
 
-    std::string dir_, portDir_, slavePath_;
-    int master_ = -1;
+    ScratchDir dir_{"/tmp/clst-relay-XXXXXX"};
+    std::string portDir_ = dir_ / "ports";
+    ScopedEnv portEnv_{"CLSERTOLVANE_PORT_DIR", portDir_};
+    ScopedEnv emulation_{"MARO_EMULATION", std::nullopt};
+    Pty pty_;
+    const int master_ = pty_.master;
     int camera_ = -1;
     QueuedEchoSink sink_;
     std::vector<std::string> lines_;
@@ -254,8 +154,8 @@ TEST_F(RelayWorkerTest, RelaysRandomPayloadBothWaysAtOnceByteExact) {
     std::thread cameraWriter(
         [&] { EXPECT_TRUE(WriteAll(camera_, toCom.data(), toCom.size(), 20s)); });
     std::string atCamera, atCom;
-    std::thread cameraReader([&] { atCamera = ReadSome(camera_, toCamera.size(), 20s); });
-    atCom = ReadSome(master_, toCom.size(), 20s);
+    std::thread cameraReader([&] { atCamera = ReadFor(camera_, toCamera.size(), 20s); });
+    atCom = ReadFor(master_, toCom.size(), 20s);
     cameraReader.join();
     clientWriter.join();
     cameraWriter.join();
@@ -271,13 +171,13 @@ TEST_F(RelayWorkerTest, RelaysRandomPayloadBothWaysAtOnceByteExact) {
 TEST_F(RelayWorkerTest, EchoShowsDirectionAndByteLines) {
     ASSERT_NO_FATAL_FAILURE(StartRelay(ptyCamera(), true));
     ASSERT_TRUE(WriteAll(master_, "AB"));
-    EXPECT_EQ(ReadSome(camera_, 2, 3s), "AB");
+    EXPECT_EQ(ReadFor(camera_, 2, 3s), "AB");
     ASSERT_TRUE(WaitFor([&] { return Lines().size() >= 2; }, 3s));
     EXPECT_EQ(Lines()[0], "To ClSer:");
     EXPECT_EQ(Lines()[1], "41[A] 42[B] ");
 
     ASSERT_TRUE(WriteAll(camera_, std::string("\n\xe9\0", 3)));
-    EXPECT_EQ(ReadSome(master_, 3, 3s), std::string("\n\xe9\0", 3));
+    EXPECT_EQ(ReadFor(master_, 3, 3s), std::string("\n\xe9\0", 3));
     ASSERT_TRUE(WaitFor([&] { return Lines().size() >= 4; }, 3s));
     EXPECT_EQ(Lines()[2], "To Com:");
     EXPECT_EQ(Lines()[3], "a[\n] e9[\xe9] 0[] ");
@@ -285,18 +185,18 @@ TEST_F(RelayWorkerTest, EchoShowsDirectionAndByteLines) {
     // Switching echo off takes effect with the next block.
     g_echoEnabled = false;
     ASSERT_TRUE(WriteAll(master_, "quiet"));
-    EXPECT_EQ(ReadSome(camera_, 5, 3s), "quiet");
+    EXPECT_EQ(ReadFor(camera_, 5, 3s), "quiet");
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(Lines().size(), 4u);
 }
 
 TEST_F(RelayWorkerTest, CameraReadFailureAddsLineAndRelayGoesOn) {
     ASSERT_NO_FATAL_FAILURE(StartRelay("camera=echo\nread_error_every=3", false));
-    ASSERT_TRUE(
-        WaitFor([&] { return HasLine("Error reading from clser interface   error code: -"); }, 3s));
+    ASSERT_TRUE(WaitFor(
+        [&] { return CountLines("Error reading from clser interface   error code: -") > 0; }, 3s));
     EXPECT_FALSE(WorkerEnded());
     ASSERT_TRUE(WriteAll(master_, "still here"));
-    EXPECT_EQ(ReadSome(master_, 10, 3s), "still here");
+    EXPECT_EQ(ReadFor(master_, 10, 3s), "still here");
     EXPECT_FALSE(g_connectionError.load());
 }
 
@@ -312,11 +212,11 @@ TEST_F(RelayWorkerTest, CameraShortWriteEndsWorkerWithoutConnectionError) {
 TEST_F(RelayWorkerTest, StoppedComOutputGivesOneRetryLineThenTheWriteErrorLine) {
     ASSERT_NO_FATAL_FAILURE(StartRelay(ptyCamera(), false));
     ASSERT_TRUE(WriteAll(camera_, "0123456789"));
-    ASSERT_EQ(ReadSome(master_, 10, 3s), "0123456789");
+    ASSERT_EQ(ReadFor(master_, 10, 3s), "0123456789");
 
     // Suspend output on the relay's side of the pty: every write now delivers
     // nothing, as into a peer whose buffer is full.
-    int control = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int control = open(pty_.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(control, 0);
     ASSERT_EQ(tcflow(control, TCOOFF), 0);
     const auto stalledAt = Clock::now();

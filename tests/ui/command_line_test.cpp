@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_io.h"
 #include "ui/command_line.h"
 
 using namespace clst;
@@ -110,10 +111,8 @@ TEST(StartupTest, UnusablePortPairLibraryEndsBeforeTheWindow) {
 // Instance slots across real processes: each child claims a slot and prints
 // its name, then waits until told to end.
 TEST(InstanceSlotTest, SlotsStayTakenWhileAnyInstanceHoldsThem) {
-    char pattern[] = "/tmp/clst-slots-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = std::string(pattern) + "/ports";
-    setenv("CLSERTOLVANE_PORT_DIR", dir.c_str(), 1);
+    const clst::testing::ScratchDir scratch("/tmp/clst-slots-XXXXXX");
+    const clst::testing::ScopedEnv portDir("CLSERTOLVANE_PORT_DIR", scratch / "ports");
 
     struct Child {
         pid_t pid;
@@ -180,6 +179,4 @@ TEST(InstanceSlotTest, SlotsStayTakenWhileAnyInstanceHoldsThem) {
     Child e = start();
     EXPECT_EQ(e.name, "clsertolvanemutex0");
     stop(e);
-    unsetenv("CLSERTOLVANE_PORT_DIR");
-    EXPECT_EQ(std::system(("rm -rf " + std::string(pattern)).c_str()), 0);
 }

@@ -2,17 +2,13 @@
 // port-pair library that counts what it is asked.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
-#include <deque>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "portpairs/port_pair_library.h"
 #include "relay/relay_state.h"
-#include "tests/support/message_recorder.h"
+#include "tests/support/connection_fakes.h"
 #include "ui/main_window_logic.h"
 #include "ui/tray_logic.h"
 
@@ -20,29 +16,12 @@ using namespace clst;
 
 namespace {
 
-using Message = clst::testing::RecordedMessage;
-
-class RecordingWindow : public MainWindowView, public clst::testing::MessageRecorder {
+class RecordingWindow : public clst::testing::RecordingConnectionView<MainWindowView> {
   public:
-    void SetMenuItemEnabled(uint32_t id, bool enabled) override { enabled_[id] = enabled; }
-    void SetTrayConnected(bool connected) override { trayConnected = connected; }
-    void ChangeTrayIcon(int id) override { trayIcon = id; }
-    void ChangeTrayTip(const std::string& text) override { trayTip = text; }
-    void SetStatusText(int pane, const std::string& text) override {
-        panes.at(static_cast<size_t>(pane)) = text;
-    }
-    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
-        return Record(text, caption, flags);
-    }
-    void StartTimer(unsigned, unsigned) override {}
-    void StopTimer(unsigned) override {}
-    EchoSink* EchoList() override { return &sink; }
-    void MinimizeToTray() override { ++minimized; }
-
     void SetMenuItemChecked(uint32_t id, bool checked) override { checked_[id] = checked; }
-    void InstallTrayIcon(const std::string& tip, int iconId) override {
-        trayTip = tip;
-        trayIcon = iconId;
+    void InstallTrayIcon(const std::string& tip_, int iconId) override {
+        tip = tip_;
+        icon = iconId;
         ++trayInstalls;
     }
     void SetTrayEcho(bool echo) override { trayEcho = echo; }
@@ -61,73 +40,22 @@ class RecordingWindow : public MainWindowView, public clst::testing::MessageReco
     }
     void EndProgram() override { ++ended; }
 
-    std::map<uint32_t, bool> enabled_, checked_;
-    bool trayConnected = false, trayEcho = false, virtualDialogOpen = false;
-    int trayIcon = 0, trayInstalls = 0, minimized = 0, shown = 0, cleared = 0, abouts = 0,
-        virtualDialogRaised = 0, ended = 0;
-    std::string trayTip;
-    std::vector<std::string> panes = std::vector<std::string>(4);
-    QueuedEchoSink sink;
+    std::map<uint32_t, bool> checked_;
+    bool trayEcho = false, virtualDialogOpen = false;
+    int trayInstalls = 0, shown = 0, cleared = 0, abouts = 0, virtualDialogRaised = 0, ended = 0;
     std::vector<std::string> dialogClSerPorts;
     std::vector<PortEntry> virtualDialogPorts;
     std::function<void()> duringVirtualDialog;
 };
 
-class NoDialog : public PortSettingsHandOver {
-  public:
-    bool WindowExists() override { return false; }
-    void BringToTop() override {}
-    void SetComPorts(const std::vector<PortEntry>&) override {}
-    void SetSettings(const ConnectionSettings&) override {}
-    ConnectionSettings GetSettings() override { return {}; }
-    int DoModal() override {
-        ++runs;
-        return kIdCancel;
-    }
-    int runs = 0;
-};
-
 // One board with two Camera Link ports (or none), no system COM ports, and
-// the pairs of `pairs`.
-class ScriptedSystem : public DiscoveryBackend {
-  public:
-    bool GetVersion(uint32_t& platformId) override {
-        platformId = 2;
-        return true;
+// one pair.
+struct ScriptedSystem : clst::testing::FakeBackend {
+    ScriptedSystem() {
+        boardCountText = "1";
+        boards = {{0, {"EmuBoard", 2, 0}}};
+        pairs = {{"CNC5", "COM5", "ZADURUV5"}};
     }
-    uint32_t QueryDosDevice(char* buffer, uint32_t size) override {
-        if (size < 2)
-            return 0;
-        buffer[0] = buffer[1] = '\0';
-        return 2;
-    }
-    uint32_t LastError() override { return 0; }
-    void SetLastError(uint32_t) override {}
-    int32_t DeviceLimit() override { return 4; }
-    int32_t QuerySystemInfo(uint32_t, char* buffer, uint32_t& length) override {
-        std::snprintf(buffer, length, "%d", boards);
-        return 0;
-    }
-    void* OpenDevice(int32_t index) override { return index < boards ? this : nullptr; }
-    int32_t QueryBoardInt(void*, const char* key) override {
-        return std::strcmp(key, "ports/serial") == 0 ? 2 : 0;
-    }
-    const char* QueryBoardText(void*, const char*) override { return "EmuBoard"; }
-    void CloseDevice(void*) override {}
-    int32_t VcpInitialize() override { return 1; }
-    int32_t VcpGetLastErrorText(char*, int32_t) override { return 0; }
-    int32_t VcpGetPairCount() override { return static_cast<int32_t>(pairs.size()); }
-    int32_t VcpGetPair(int32_t index, char* pairName, char* first, char* second) override {
-        const PortEntry& p = pairs.at(static_cast<size_t>(index));
-        std::snprintf(pairName, 20, "%s", p.pairName.c_str());
-        std::snprintf(first, 20, "%s", p.comPortName.c_str());
-        std::snprintf(second, 20, "%s", p.devicePortName.c_str());
-        return 1;
-    }
-    void ShowWarning(const std::string&) override {}
-
-    int boards = 1;
-    std::vector<PortEntry> pairs = {{"CNC5", "COM5", "ZADURUV5"}};
 };
 
 class CountingPairs : public PortPairLibrary {
@@ -142,6 +70,7 @@ class CountingPairs : public PortPairLibrary {
 
 class MainWindowLogicTest : public ::testing::Test {
   protected:
+    void SetUp() override { dialog_.answer = kIdCancel; }
     MainWindowController& Make(const MainWindowArguments& args = {}) {
         controller_ =
             std::make_unique<MainWindowController>(window_, dialog_, system_, pairs_, args);
@@ -150,7 +79,7 @@ class MainWindowLogicTest : public ::testing::Test {
     void TearDown() override { g_echoEnabled = false; }
 
     RecordingWindow window_;
-    NoDialog dialog_;
+    clst::testing::FakeSettingsDialog dialog_;
     ScriptedSystem system_;
     CountingPairs pairs_;
     std::unique_ptr<MainWindowController> controller_;
@@ -159,12 +88,12 @@ class MainWindowLogicTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(MainWindowLogicTest, WithoutBoardsSaysSoOnceAndConnectRefusesLater) {
-    system_.boards = 0;
+    system_.boardCountText = "0";
     auto& c = Make();
     EXPECT_FALSE(c.OnInitDialog());
     EXPECT_EQ(window_.trayInstalls, 1);
-    EXPECT_EQ(window_.trayTip, "Not connected");
-    EXPECT_EQ(window_.trayIcon, kIconNotConnected);
+    EXPECT_EQ(window_.tip, "Not connected");
+    EXPECT_EQ(window_.icon, kIconNotConnected);
     ASSERT_EQ(window_.messages.size(), 1u);
     EXPECT_EQ(window_.messages[0].text,
               "Cannot find any CameraLink boards, please check the system configuration.");
@@ -172,9 +101,8 @@ TEST_F(MainWindowLogicTest, WithoutBoardsSaysSoOnceAndConnectRefusesLater) {
     EXPECT_EQ(window_.messages[0].flags, kMbOk);
     EXPECT_TRUE(c.control().m_comPorts.empty());
 
-    EXPECT_TRUE(c.OnCommand(kCmdConnect));
-    ASSERT_EQ(window_.messages.size(), 2u);
-    EXPECT_EQ(window_.messages[1].text, "Port not configured, cannot create connection.");
+    EXPECT_TRUE(c.OnCommand(kCmdConnect));  // refused, with connection control's message
+    EXPECT_EQ(window_.messages.size(), 2u);
     EXPECT_FALSE(c.control().m_bConnected);
 }
 
@@ -190,8 +118,8 @@ TEST_F(MainWindowLogicTest, InitHandsThePortsOnAndSelectsTheFirstPair) {
     EXPECT_EQ(window_.panes[0], "Not connected");
     EXPECT_EQ(window_.panes[1], "COM5<->" + window_.dialogClSerPorts[0]);
     EXPECT_EQ(window_.panes[3], "Echo off");
-    EXPECT_TRUE(window_.enabled_.at(kCmdConnect));
-    EXPECT_FALSE(window_.enabled_.at(kCmdDisconnect));
+    EXPECT_TRUE(window_.menu.at(kCmdConnect));
+    EXPECT_FALSE(window_.menu.at(kCmdDisconnect));
     EXPECT_EQ(window_.minimized, 0);
 }
 

@@ -6,12 +6,12 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "portpairs/port_pair_library.h"
+#include "tests/support/message_recorder.h"
 #include "ui/virtual_port_logic.h"
 
 using namespace clst;
@@ -87,23 +87,15 @@ class ScriptedPairs : public PortPairLibrary {
     Log& log_;
 };
 
-class RecordingMessages : public MessageSink {
+// Messages go into the shared log as well.
+class RecordingMessages : public clst::testing::RecordingSink {
   public:
     explicit RecordingMessages(Log& log) : log_(log) {}
     int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
         log_.push_back("Message " + text);
-        captions.push_back(caption);
-        flagsSeen.push_back(flags);
-        if (answers.empty()) {
-            return kIdOk;
-        }
-        const int answer = answers.front();
-        answers.pop_front();
-        return answer;
+        return RecordingSink::ShowMessage(text, caption, flags);
     }
-    std::deque<int> answers;
-    std::vector<std::string> captions;
-    std::vector<unsigned> flagsSeen;
+    unsigned lastFlags() const { return messages.back().flags; }
 
   private:
     Log& log_;
@@ -141,9 +133,8 @@ class VirtualPortTest : public ::testing::Test {
 
     // Every message box of the dialog has the same caption.
     void TearDown() override {
-        for (const std::string& caption : messages.captions) {
-            EXPECT_EQ(caption, "Virtual COM Port Control");
-        }
+        for (const auto& message : messages.messages)
+            EXPECT_EQ(message.caption, "Virtual COM Port Control");
     }
 
     // Opens the dialog on `library` and `others`, then forgets the log.
@@ -227,7 +218,7 @@ TEST_F(VirtualPortTest, InstallRunsInsideTheWaitWindowThenRelists) {
                         "DestroyWaitWindow",
                         "Message A new virtual COM port pair was installed successfully.",
                         "VcpInitialize", "VcpGetPairCount", "VcpGetPair 0"}));
-    EXPECT_EQ(messages.flagsSeen.back(), kMbIconInformation);
+    EXPECT_EQ(messages.lastFlags(), kMbIconInformation);
     EXPECT_EQ(dialog.shown, (std::vector<std::string>{"COM1", "COM12-ZADURUV12"}));
 
     // An empty edit reads as 0, and the number goes to both calls.
@@ -239,7 +230,7 @@ TEST_F(VirtualPortTest, InstallRunsInsideTheWaitWindowThenRelists) {
     EXPECT_EQ(log, (Log{"VcpIsPortNumberInUse 0", "CreateWaitWindow", "VcpInstallPair 0",
                         "DestroyWaitWindow", "VcpGetLastErrorText",
                         "Message The port number 0 is not valid; use 1 to 9999."}));
-    EXPECT_EQ(messages.flagsSeen.back(), kMbIconExclamation);
+    EXPECT_EQ(messages.lastFlags(), kMbIconExclamation);
 }
 
 TEST_F(VirtualPortTest, NumberInUseIsRefusedBeforeAnythingElse) {
@@ -249,7 +240,7 @@ TEST_F(VirtualPortTest, NumberInUseIsRefusedBeforeAnythingElse) {
     logic.OnInstallPair();
     EXPECT_EQ(log, (Log{"VcpIsPortNumberInUse 7",
                         "Message This port number is occupied, please input another number."}));
-    EXPECT_EQ(messages.flagsSeen.back(), kMbIconExclamation);
+    EXPECT_EQ(messages.lastFlags(), kMbIconExclamation);
 }
 
 TEST_F(VirtualPortTest, RemoveReportsAfterTheRecheck) {
@@ -258,7 +249,7 @@ TEST_F(VirtualPortTest, RemoveReportsAfterTheRecheck) {
     logic.OnRemovePair();
     EXPECT_EQ(log, (Log{"Message Do you really want to remove this virtual COM port pair?",
                         "VcpRemovePair CNC7", "StartTimer 1 500"}));
-    EXPECT_EQ(messages.flagsSeen.back(), kMbOkCancel | kMbIconExclamation);
+    EXPECT_EQ(messages.lastFlags(), kMbOkCancel | kMbIconExclamation);
     EXPECT_TRUE(logic.removeCheckPending());
 
     // Only the check's own timer counts.
@@ -268,7 +259,7 @@ TEST_F(VirtualPortTest, RemoveReportsAfterTheRecheck) {
     logic.OnTimer(kRemoveCheckTimerId);
     EXPECT_EQ(log, (Log{"StopTimer 1", "VcpInitialize", "VcpGetPairCount", "VcpGetPair 0",
                         "Message The virtual COM port pair was removed successfully."}));
-    EXPECT_EQ(messages.flagsSeen.back(), kMbIconInformation);
+    EXPECT_EQ(messages.lastFlags(), kMbIconInformation);
     EXPECT_EQ(dialog.shown, (std::vector<std::string>{"COM1", "COM3-ZADURUV3"}));
     EXPECT_FALSE(logic.removeCheckPending());
     log.clear();
@@ -283,7 +274,7 @@ TEST_F(VirtualPortTest, RemoveThatLeavesThePairListedIsAnError) {
     logic.OnTimer(kRemoveCheckTimerId);
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "Message Error occurred, cannot remove the COM-port pair.");
-    EXPECT_EQ(messages.flagsSeen.back(), kMbIconExclamation);
+    EXPECT_EQ(messages.lastFlags(), kMbIconExclamation);
 }
 
 TEST_F(VirtualPortTest, RemoveRefusalsAndFailures) {
@@ -293,7 +284,7 @@ TEST_F(VirtualPortTest, RemoveRefusalsAndFailures) {
     logic.OnRemovePair();
     EXPECT_EQ(log, (Log{"Message Do you really want to remove this virtual COM port pair?",
                         "Message Cannot remove a physical COM port."}));
-    EXPECT_EQ(messages.flagsSeen.back(), kMbIconExclamation);
+    EXPECT_EQ(messages.lastFlags(), kMbIconExclamation);
 
     // Anything but OK stops at the question.
     log.clear();

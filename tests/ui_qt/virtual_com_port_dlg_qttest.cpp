@@ -1,6 +1,8 @@
 // The virtual port dialog on the real port-pair library (the pty pairs in
-// <build>/lib) with a private port directory: install a pair, see it listed,
-// remove it, and the refusals. Message boxes are recorded and answered OK.
+// <build>/lib) with a private port directory, wiring only (the rules and the
+// message texts are VirtualPortController's and tested there): install a
+// pair inside the wait window, see it listed, remove it, the digits-only
+// edit, and Esc during the re-check. Message boxes are recorded, answered OK.
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -135,22 +137,14 @@ class VirtualComPortDlgTest : public QObject {
             QCOMPARE(pairs_.waitText, QString("Installing, please wait..."));
             QVERIFY(dlg.InfoDialog() == nullptr);
             QCOMPARE(sink.messages.size(), size_t(1));
-            QCOMPARE(sink.messages[0].text,
-                     std::string("A new virtual COM port pair was installed successfully."));
-            QCOMPARE(sink.messages[0].caption, std::string("Virtual COM Port Control"));
-            QCOMPARE(sink.messages[0].flags, kMbIconInformation);
             QCOMPARE(Items(dlg), (QStringList{"COM1", "COM4711-ZADURUV4711"}));
             struct stat st {};
             QCOMPARE(lstat((dir_ + "/COM4711").c_str(), &st), 0);
 
             Select(dlg, "COM4711-ZADURUV4711");
             Control<QPushButton>(dlg, kRemoveButtonName)->click();
-            QCOMPARE(sink.messages.back().text,
-                     std::string("Do you really want to remove this virtual COM port pair?"));
             // The outcome comes with the re-check a moment later.
             QVERIFY(QTest::qWaitFor([&] { return sink.messages.size() == 3; }, 5000));
-            QCOMPARE(sink.messages[2].text,
-                     std::string("The virtual COM port pair was removed successfully."));
             QCOMPARE(Items(dlg), QStringList{"COM1"});
         });
         QCOMPARE(result, kIdCancel);
@@ -158,34 +152,19 @@ class VirtualComPortDlgTest : public QObject {
         QVERIFY(pairs_.ListedPairNames().empty());
     }
 
-    void physicalPortAndNumbersThatCannotBeInstalled() {
+    void digitsOnlyAndAnOccupiedNumber() {
         QVERIFY2(pairs_.VcpInstallPair(4712) != 0, pairs_.LastErrorText().c_str());
         pairs_.installs = 0;
         RecordingSink sink;
         CVirtualCOMPortDlg dlg(pairs_, sink);
-        pairs_.dialog = &dlg;
-        dlg.LoadPortEntries({{"", "COM1", ""}, {"CNC4712", "COM4712", "ZADURUV4712"}});
-
         RunDialog(dlg, [&] {
-            QCOMPARE(Items(dlg), (QStringList{"COM1", "COM4712-ZADURUV4712"}));
-            Select(dlg, "COM1");
-            Control<QPushButton>(dlg, kRemoveButtonName)->click();
-            QCOMPARE(sink.messages.size(), size_t(2));
-            QCOMPARE(sink.messages[1].text, std::string("Cannot remove a physical COM port."));
-            QCOMPARE(sink.messages[1].flags, kMbIconExclamation);
-
-            // The edit takes digits only.
             auto* edit = Control<QLineEdit>(dlg, kPortNumberEditName);
             edit->clear();
             QTest::keyClicks(edit, "47x12");
             QCOMPARE(edit->text(), QString("4712"));
             Control<QPushButton>(dlg, kInstallButtonName)->click();
-            QCOMPARE(sink.messages.back().text,
-                     std::string("This port number is occupied, please input another number."));
-            QCOMPARE(sink.messages.back().flags, kMbIconExclamation);
+            QCOMPARE(sink.messages.size(), size_t(1));
             QCOMPARE(pairs_.installs, 0);
-
-            QCOMPARE(sink.messages.size(), size_t(3));
         });
         QCOMPARE(pairs_.ListedPairNames(), std::vector<std::string>{"CNC4712"});
     }
@@ -202,8 +181,6 @@ class VirtualComPortDlgTest : public QObject {
             QVERIFY(!dlg.WindowExists());
         });
         QCOMPARE(sink.messages.size(), size_t(2));
-        QCOMPARE(sink.messages[1].text,
-                 std::string("The virtual COM port pair was removed successfully."));
         QVERIFY(pairs_.ListedPairNames().empty());
     }
 

@@ -1,0 +1,182 @@
+// Shared helpers for tests that talk to ptys and files: a pty pair, raw
+// opens, reads and writes bounded by a hang guard, whole-file reads and
+// writes, a scratch directory and an environment variable put back at the end.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace clst::testing {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+inline void SetRaw(int fd) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(fd, TCSANOW, &tio);
+    }
+}
+
+// Opens a port the way a serial program does: raw, non-blocking, no
+// controlling tty; -1 when it is not a terminal that can be set up.
+inline int OpenRawPort(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios tio{};
+    if (fd < 0 || tcgetattr(fd, &tio) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B115200);
+    cfsetospeed(&tio, B115200);
+    tcsetattr(fd, TCSANOW, &tio);
+    return fd;
+}
+
+// A pty pair; the test holds the raw, non-blocking master.
+struct Pty {
+    int master = -1;
+    std::string slave;
+    Pty() {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0) {
+            slave = ptsname(master);
+            SetRaw(master);
+        }
+    }
+    ~Pty() {
+        if (master >= 0)
+            close(master);
+    }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+    // The slave as the program names a device.
+    std::string path() const { return "\\\\.\\" + slave; }
+};
+
+inline bool WaitFor(const std::function<bool()>& done, milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    return done();
+}
+
+// Writes everything to a non-blocking fd, waiting for room as needed.
+inline bool WriteAll(int fd, const void* data, size_t size,
+                     milliseconds limit = milliseconds(2000)) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    const auto end = Clock::now() + limit;
+    size_t done = 0;
+    while (done < size && Clock::now() < end) {
+        const ssize_t n = write(fd, bytes + done, size - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        pollfd p{fd, POLLOUT, 0};
+        poll(&p, 1, 10);
+    }
+    return done == size;
+}
+
+inline bool WriteAll(int fd, const std::string& text) {
+    return WriteAll(fd, text.data(), text.size());
+}
+
+// Reads until `size` bytes have arrived or `limit` ran out.
+inline std::string ReadFor(int fd, size_t size, milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    std::string out;
+    char chunk[4096];
+    while (out.size() < size && Clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 10) > 0 && (p.revents & POLLIN) != 0) {
+            const ssize_t n = read(fd, chunk, std::min(sizeof chunk, size - out.size()));
+            if (n > 0)
+                out.append(chunk, static_cast<size_t>(n));
+        }
+    }
+    return out;
+}
+
+inline std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+inline void WriteWholeFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// A fresh directory removed with its contents at the end; empty when none
+// could be made.
+class ScratchDir {
+  public:
+    explicit ScratchDir(std::string pattern = "/tmp/clst-test-XXXXXX") {
+        if (mkdtemp(pattern.data()) != nullptr)
+            path_ = pattern;
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        if (!path_.empty()) {
+            std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+            std::filesystem::remove_all(path_, ignored);
+        }
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// Sets (or with nullopt unsets) an environment variable for the scope.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+        if (const char* old = getenv(name))
+            old_ = old;
+        Set(value);
+    }
+    ~ScopedEnv() { Set(old_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    void Set(const std::optional<std::string>& value) const {
+        if (value)
+            setenv(name_, value->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+}  // namespace clst::testing
