@@ -47,7 +47,9 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-constexpr const char* kMissing = "\x01missing";
+// No value read from a file holds a line end, so this default cannot be
+// mistaken for a value that is there.
+constexpr const char* kMissing = "\nmissing";
 constexpr size_t kBig = 1 << 21;
 
 std::string Read(const std::string& section, const std::string& key) {
