@@ -160,7 +160,7 @@ Found Find(const std::vector<Line>& lines, const std::string& section, const std
 }
 
 // Line ends split a line; a NUL byte would make the whole file foreign.
-bool HasLineBreak(const std::string& s) {
+bool BreaksLines(const std::string& s) {
     return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
 }
 
@@ -234,7 +234,7 @@ int ReadProfileInt(const std::string& section, const std::string& key, int defau
 
 bool WriteProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& path) {
-    if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value))
+    if (BreaksLines(section) || BreaksLines(key) || BreaksLines(value))
         return false;
     if (section.find_first_of("[]") != std::string::npos)
         return false;

@@ -72,10 +72,10 @@ class RelayWorker {
     int32_t clserPortIndex_;
     uint32_t clserBaudCode_;
     uint32_t comBaudRate_;
-    std::atomic<bool> ended_{false};
     int32_t parity_;
     int32_t dataBits_;
     int32_t stopBits_;
+    std::atomic<bool> ended_{false};
     std::thread thread_;
 };
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_check.h"
-#include "tests/fuzz/null_connection_view.h"
+#include "tests/support/connection_view_fakes.h"
 #include "ui/command_line.h"
 
 namespace {
@@ -92,8 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // The start-up selection's first steps, without any port to connect to.
-    clst::fuzz::NullConnectionView view;
-    clst::fuzz::NullSettingsDialog dialog;
+    clst::testing::RecordingConnectionView<> view;
+    clst::testing::FakeSettingsDialog dialog;
+    dialog.answer = clst::kIdCancel;
     clst::ConnectionControl control(view, dialog, args.comPort, args.index, args.serialParams);
     FUZZ_CHECK(control.m_settings.devicePortName == "MARO" + args.comPort);
     if (!args.serialParams.empty())

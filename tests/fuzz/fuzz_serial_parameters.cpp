@@ -7,7 +7,7 @@
 
 #include "connections/connection_settings.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tests/fuzz/null_connection_view.h"
+#include "tests/support/connection_view_fakes.h"
 
 namespace {
 
@@ -31,8 +31,9 @@ std::string WordOf(const clst::ConnectionSettings& s) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string word(reinterpret_cast<const char*>(data), size);
-    clst::fuzz::NullConnectionView view;
-    clst::fuzz::NullSettingsDialog dialog;
+    clst::testing::RecordingConnectionView<> view;
+    clst::testing::FakeSettingsDialog dialog;
+    dialog.answer = clst::kIdCancel;
 
     clst::ConnectionControl control(view, dialog, "COM5", 0, word);
     control.ApplySerialParameters();

@@ -46,6 +46,23 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def wait_connected(proc, timeout=10):
+    """Reads the program's standard error until it reports "Connected:":
+    (True once it did, what it printed there so far)."""
+    text = ""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        ready, _, _ = select.select([proc.stderr], [], [], 0.1)
+        if ready:
+            line = proc.stderr.readline()
+            if not line:
+                break
+            text += line
+            if line.startswith("Connected:"):
+                return True, text
+    return False, text
+
+
 def write_file(path, text):
     with open(path, "w") as f:
         f.write(text)
@@ -138,19 +155,9 @@ class E2ETestCase(unittest.TestCase):
     def wait_connected(self, proc, timeout=10):
         """True once the program reports the connection on standard error;
         what it printed there so far is kept in self.err."""
-        self.err = proc.early_err = ""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            ready, _, _ = select.select([proc.stderr], [], [], 0.1)
-            if ready:
-                line = proc.stderr.readline()
-                if not line:
-                    return False
-                self.err += line
-                proc.early_err = self.err
-                if line.startswith("Connected:"):
-                    return True
-        return False
+        connected, self.err = wait_connected(proc, timeout)
+        proc.early_err = self.err
+        return connected
 
     def start_connected(self, *words, **kwargs):
         proc = self.start(*words, **kwargs)
