@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "platform/named_mutex.h"
@@ -97,7 +96,11 @@ bool RunStartup(const std::vector<std::string>& words, CMyCommandLineInfo& info,
     if (hooks.vcpInitialize() == 0) {
         const int32_t length = hooks.vcpGetLastErrorText(nullptr);
         if (length > 0) {
-            std::vector<char> text(static_cast<size_t>(length) + 1, '\0');
+            // Room for the library's whole text, even if it has grown since
+            // it reported the length.
+            std::vector<char> text(
+                static_cast<size_t>(std::max<int32_t>(length, PortPairLibrary::kErrorTextSize)) + 1,
+                '\0');
             hooks.vcpGetLastErrorText(text.data());
             hooks.showMessage(std::string(text.data()), 0x30);
         }
@@ -110,18 +113,14 @@ bool RunStartup(const std::vector<std::string>& words, CMyCommandLineInfo& info,
 
 void UsePortPairLibrary(StartupHooks& hooks, PortPairLibrary& pairs) {
     hooks.vcpInitialize = [&pairs] { return pairs.VcpInitialize(); };
-    // The caller sizes its buffer by the length the size query reported; a
-    // text that has grown since is cut there rather than overrunning it.
-    auto reported = std::make_shared<int32_t>(0);
-    hooks.vcpGetLastErrorText = [&pairs, reported](char* buffer) -> int32_t {
+    hooks.vcpGetLastErrorText = [&pairs](char* buffer) -> int32_t {
         if (buffer == nullptr)
-            return *reported = pairs.VcpGetLastErrorText(nullptr);
+            return pairs.VcpGetLastErrorText(nullptr);
+        // The library may fill up to its full text size; the caller's buffer
+        // has room for that much (RunStartup).
         char text[PortPairLibrary::kErrorTextSize + 1] = {};
         const int32_t n = pairs.VcpGetLastErrorText(text);
-        const size_t room = static_cast<size_t>(std::max<int32_t>(*reported, 0));
-        const size_t length = std::min(std::strlen(text), room);
-        std::memcpy(buffer, text, length);
-        buffer[length] = '\0';
+        std::strcpy(buffer, text);
         return n;
     };
 }
