@@ -67,3 +67,10 @@ function(clst_embed_version_data target)
     configure_file(${PROJECT_SOURCE_DIR}/cmake/version_data.cpp.in ${_out} @ONLY)
     target_sources(${target} PRIVATE ${_out})
 endfunction()
+
+# Tests that must see what an ordinary user sees (tty exclusive mode, file
+# modes) run through this wrapper: as root it drops to an unprivileged user.
+set(CLST_AS_TEST_USER ${PROJECT_SOURCE_DIR}/scripts/as-test-user.sh)
+function(clst_run_as_test_user target)
+    set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR ${CLST_AS_TEST_USER})
+endfunction()
