@@ -36,6 +36,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr auto kBusyRetryTime = std::chrono::milliseconds(250);
+
 bool Fail(uint32_t code) {
     SetLastError(code);
     return false;
@@ -113,9 +115,18 @@ SerialHandle OpenSerialDevice(const char* path) {
         SetLastError(kErrorFileNotFound);
         return nullptr;
     }
-    int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // A port pair frees an end a moment after its holder closed it (its host
+    // notices the close), so a port still busy is tried again for a while.
+    const auto busyUntil = Clock::now() + kBusyRetryTime;
+    int fd = -1;
+    while ((fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
+           errno == EBUSY && Clock::now() < busyUntil) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     if (fd < 0) {
-        FailErrno();
+        // A tty in exclusive mode refuses with EBUSY: another program has the
+        // port, which Windows reports as access denied.
+        SetLastError(errno == EBUSY ? kErrorAccessDenied : Win32ErrorFromErrno(errno));
         return nullptr;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -346,23 +357,19 @@ bool ReadFile(SerialHandle handle, void* buffer, uint32_t size, uint32_t& read) 
         }
         if (n < 0 && errno == EINTR)
             continue;
-        const bool hungUp = n == 0 || (n < 0 && errno == EIO);
-        if (n < 0 && errno != EAGAIN && !hungUp) {
-            return FailErrno();
+        // End of file or EIO on a tty is a hang-up: the device is gone (a pair
+        // whose host ended, an unplugged adapter) and never comes back.
+        // What arrived before is returned first; the next read fails.
+        if (n == 0 || errno != EAGAIN) {
+            if (got > 0)
+                break;
+            return n == 0 ? Fail(kErrorIoDevice) : FailErrno();
         }
         int wait = RemainingMs(deadline);
         if (got > 0)
             wait = std::min(wait, gap);
         if (wait <= 0)
             break;
-        if (hungUp) {
-            // No peer on the other side of a pty: poll would report the hang-up
-            // at once, so sleep instead of spinning; the peer may come back.
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(wait, 10)));
-            if (got > 0)
-                break;
-            continue;
-        }
         pollfd p{handle->fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, wait);
         if (ready < 0 && errno != EINTR)
@@ -371,11 +378,7 @@ bool ReadFile(SerialHandle handle, void* buffer, uint32_t size, uint32_t& read) 
             break;
         if (p.revents & POLLNVAL)
             return Fail(kErrorInvalidHandle);
-        if ((p.revents & (POLLHUP | POLLERR)) && !(p.revents & POLLIN)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(wait, 10)));
-            if (got > 0)
-                break;
-        }
+        // POLLHUP or POLLERR: the next read reports it.
     }
     read = got;
     return Succeed();

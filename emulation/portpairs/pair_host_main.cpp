@@ -8,10 +8,17 @@
 // "pid <n>", then "ready" once both links work (or "error <text>"), and
 // closes it. The host holds an exclusive flock on its state file for its
 // whole life; a lister that can take that lock knows the host is gone.
+//
+// Each end is exclusive, as a COM port is: while one program has it open,
+// another program's open fails with EBUSY. The host keeps the kernel's
+// exclusive mode (TIOCEXCL) set on an end exactly while some program has it
+// open, so the claim ends however its holder ends.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -160,6 +167,96 @@ struct Direction {
 Direction g_toDevice;  // COM<n> -> ZADURUV<n>
 Direction g_toCom;     // ZADURUV<n> -> COM<n>
 
+// Exclusive mode per end. A program that sets TIOCEXCL itself (screen does)
+// or dies without clearing it would otherwise lock the end for every later
+// non-root opener: only the kernel's own tty release clears the flag, and a
+// pty slave is never released while the host holds its master. So the host
+// counts the opens and closes of each end's pty node (inotify sees them
+// whoever opens it, through any name) and sets the flag on the first open
+// and clears it on the last close, through its own descriptor of the end.
+class EndClaims {
+  public:
+    ~EndClaims() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+
+    // Watches end `i` (0 COM, 1 device), whose pty node is `node` and on
+    // which the host holds `ownFd`. Opens before this call are not counted.
+    bool Watch(int i, const std::string& node, int ownFd) {
+        if (fd_ < 0) {
+            fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+            if (fd_ < 0) {
+                return false;
+            }
+        }
+        ends_[i].ownFd = ownFd;
+        ends_[i].watch = inotify_add_watch(fd_, node.c_str(), IN_OPEN | IN_CLOSE);
+        return ends_[i].watch >= 0;
+    }
+
+    int fd() const { return fd_; }
+
+    void TakeEvents() {
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t n = read(fd_, buffer, sizeof(buffer));
+            if (n <= 0) {
+                return;
+            }
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                Apply(*event);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+
+  private:
+    struct End {
+        int watch = -1;
+        int ownFd = -1;
+        int openers = 0;
+    };
+
+    void Apply(const inotify_event& event) {
+        if ((event.mask & IN_Q_OVERFLOW) != 0) {
+            // Counts lost: free both ends rather than lock one out for good.
+            for (End& end : ends_) {
+                Set(end, 0);
+            }
+            return;
+        }
+        for (End& end : ends_) {
+            if (end.watch != event.wd) {
+                continue;
+            }
+            if ((event.mask & IN_OPEN) != 0) {
+                Set(end, end.openers + 1);
+            }
+            if ((event.mask & IN_CLOSE) != 0) {
+                // A program that opened the end before the watch began.
+                Set(end, end.openers > 0 ? end.openers - 1 : 0);
+            }
+        }
+    }
+
+    // Setting the flag again on every event also clears one that a holder
+    // set itself and never cleared.
+    static void Set(End& end, int openers) {
+        end.openers = openers;
+        if (end.ownFd >= 0) {
+            ioctl(end.ownFd, openers > 0 ? TIOCEXCL : TIOCNXCL);
+        }
+    }
+
+    int fd_ = -1;
+    End ends_[2];
+};
+
+EndClaims g_claims;
+
 void Relay(int comMaster, int deviceMaster, int signalFd) {
     g_toDevice.from = comMaster;
     g_toDevice.to = deviceMaster;
@@ -167,7 +264,7 @@ void Relay(int comMaster, int deviceMaster, int signalFd) {
     g_toCom.to = comMaster;
     bool hungUp[2] = {false, false};
     for (;;) {
-        pollfd fds[3]{};
+        pollfd fds[4]{};
         const int masters[2] = {comMaster, deviceMaster};
         Direction* reading[2] = {&g_toDevice, &g_toCom};
         Direction* writing[2] = {&g_toCom, &g_toDevice};
@@ -189,7 +286,9 @@ void Relay(int comMaster, int deviceMaster, int signalFd) {
         }
         fds[2].fd = signalFd;
         fds[2].events = POLLIN;
-        const int ready = poll(fds, 3, backoff ? kHangupBackoffMs : kStateCheckMs);
+        fds[3].fd = g_claims.fd();
+        fds[3].events = POLLIN;
+        const int ready = poll(fds, 4, backoff ? kHangupBackoffMs : kStateCheckMs);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -198,6 +297,9 @@ void Relay(int comMaster, int deviceMaster, int signalFd) {
         }
         if (fds[2].revents != 0) {
             return;
+        }
+        if (fds[3].revents != 0) {
+            g_claims.TakeEvents();
         }
         if (ready == 0 && !backoff && !StateFileIsOurs()) {
             return;
@@ -296,6 +398,12 @@ int Run() {
         Fail("cannot open the port " + g_links[2]);
     }
     close(aliasCheck);
+    for (int i = 0; i < 2; ++i) {
+        if (!g_claims.Watch(i, slaves[i], keepOpen[i])) {
+            unlink(temporary.c_str());
+            Fail("cannot watch the port " + g_links[i]);
+        }
+    }
 
     maro_vcp::PairState state;
     state.number = g_number;

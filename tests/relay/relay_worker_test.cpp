@@ -210,14 +210,15 @@ TEST_F(RelayWorkerTest, CameraShortWriteEndsWorkerWithoutConnectionError) {
 }
 
 TEST_F(RelayWorkerTest, StoppedComOutputGivesOneRetryLineThenTheWriteErrorLine) {
+    // Opened before the relay holds the port in exclusive mode.
+    int control = open(pty_.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(control, 0);
     ASSERT_NO_FATAL_FAILURE(StartRelay(ptyCamera(), false));
     ASSERT_TRUE(WriteAll(camera_, "0123456789"));
     ASSERT_EQ(ReadFor(master_, 10, 3s), "0123456789");
 
     // Suspend output on the relay's side of the pty: every write now delivers
     // nothing, as into a peer whose buffer is full.
-    int control = open(pty_.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(control, 0);
     ASSERT_EQ(tcflow(control, TCOOFF), 0);
     const auto stalledAt = Clock::now();
     ASSERT_TRUE(WriteAll(camera_, "abcdefghij"));

@@ -34,9 +34,16 @@ inline void SetRaw(int fd) {
 }
 
 // Opens a port the way a serial program does: raw, non-blocking, no
-// controlling tty; -1 when it is not a terminal that can be set up.
+// controlling tty; -1 when it is not a terminal that can be set up. A port
+// pair frees an end a moment after its holder closed it, so a busy port is
+// tried again for a while.
 inline int OpenRawPort(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const auto busyUntil = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    int fd = -1;
+    while ((fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
+           errno == EBUSY && std::chrono::steady_clock::now() < busyUntil) {
+        usleep(5000);
+    }
     termios tio{};
     if (fd < 0 || tcgetattr(fd, &tio) != 0) {
         if (fd >= 0)

@@ -12,6 +12,8 @@ import tempfile
 import time
 import unittest
 
+import serial
+
 BIN = None  # the build's bin directory, taken from the command line
 
 
@@ -61,6 +63,19 @@ def wait_connected(proc, timeout=10):
             if line.startswith("Connected:"):
                 return True, text
     return False, text
+
+
+def open_serial(path, *args, **kwargs):
+    """serial.Serial, tried again while the port is still busy: a pair frees
+    an end a moment after its holder closed it (its host sees the close)."""
+    deadline = time.monotonic() + 1
+    while True:
+        try:
+            return serial.Serial(path, *args, **kwargs)
+        except serial.SerialException as e:
+            if e.errno != 16 or time.monotonic() > deadline:
+                raise
+            time.sleep(0.005)
 
 
 def write_file(path, text):

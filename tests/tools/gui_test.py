@@ -8,8 +8,6 @@ import subprocess
 import time
 import unittest
 
-import serial
-
 import e2e_support
 from e2e_support import E2ETestCase
 
@@ -26,7 +24,7 @@ class GuiTest(E2ETestCase):
 
     def ask(self, command):
         """The reply to `command` on COM7, or b"" while nobody relays."""
-        with serial.Serial(self.com(), 115200, timeout=0.5) as port:
+        with e2e_support.open_serial(self.com(), 115200, timeout=0.5) as port:
             port.write(command)
             return port.read_until(b"\n")
 
