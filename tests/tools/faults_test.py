@@ -189,6 +189,62 @@ class RelayFaultsTest(FaultsCase):
         self.assert_stops_cleanly(again)
 
 
+HOLDER = """
+import fcntl, os, sys, termios
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
+if sys.argv[2] == "excl":
+    fcntl.ioctl(fd, termios.TIOCEXCL)  # as screen does
+elif sys.argv[2] == "flock":
+    fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)  # pyserial's exclusive=True
+print("held", flush=True)
+sys.stdin.read()
+"""
+
+
+class ExclusiveEndsTest(FaultsCase):
+    """Each end of a pair is held by one program at a time, and the claim
+    ends with its holder however the holder ends."""
+
+    def setUp(self):
+        super().setUp()
+        if os.geteuid() == 0:
+            self.skipTest("root ignores exclusive mode; run as an ordinary user")
+
+    def ask(self):
+        with open_serial(self.com(), 115200, timeout=2) as port:
+            port.write(b"id?\r")
+            return port.read_until(b"\n")
+
+    def test_a_killed_relay_frees_its_end_for_the_next_one(self):
+        for cycle, sig in enumerate([signal.SIGKILL] * 5 + [signal.SIGHUP]):
+            proc = self.start_connected("COM7", "0", "115200,N,8,1")
+            self.assertEqual(self.ask(), b"EMUCAM-2000 SN00000\r\n", cycle)
+            if cycle == 0:
+                code, _, err = self.finish(self.start("COM7", "0", "115200,N,8,1"))
+                self.assertEqual(code, 1, err)
+                self.assertIn("Cannot open the serial port\nError code: -13", err)
+            proc.send_signal(sig)
+            self.assertEqual(self.finish(proc)[0], -sig)
+        self.assert_stops_cleanly(self.start_connected("COM7", "0", "115200,N,8,1"))
+
+    def test_clients_hold_com_alone_and_free_it_however_they_end(self):
+        for mode, end in (("plain", "exit"), ("plain", signal.SIGKILL), ("excl", "exit"),
+                          ("excl", signal.SIGKILL), ("flock", signal.SIGHUP)):
+            with self.subTest(mode=mode, end=end):
+                holder = subprocess.Popen(["/usr/bin/python3", "-c", HOLDER, self.com(), mode],
+                                          stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                          text=True)
+                self.procs.append(holder)
+                self.assertEqual(holder.stdout.readline(), "held\n")
+                with self.assertRaises(OSError) as refused:
+                    os.close(os.open(self.com(), os.O_RDWR | os.O_NOCTTY))
+                self.assertEqual(refused.exception.errno, 16)
+                if end != "exit":
+                    holder.send_signal(end)
+                holder.communicate(timeout=10)  # an exit when its input ends
+                open_serial(self.com(), 115200).close()
+
+
 class CameraFaultsTest(FaultsCase):
     """The emulated camera's faults (MARO_EMULATION keys)."""
 

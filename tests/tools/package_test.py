@@ -62,6 +62,30 @@ class PackageTest(unittest.TestCase):
         finally:
             self.run_ok(pairs, "remove", "CNC3", env=env)
 
+    def assert_runpaths_safe(self, tree):
+        """Every ELF under `tree` searches only absolute or $ORIGIN-relative
+        directories: an empty entry means the current directory."""
+        checked = 0
+        for where, _, names in os.walk(tree):
+            for name in names:
+                path = os.path.join(where, name)
+                with open(path, "rb") as f:
+                    if os.path.islink(path) or f.read(4) != b"\x7fELF":
+                        continue
+                dynamic = self.run_ok("readelf", "-d", path)
+                for line in dynamic.splitlines():
+                    if "(RUNPATH)" in line or "(RPATH)" in line:
+                        value = line.split("[", 1)[1].rsplit("]", 1)[0]
+                        for entry in value.split(":"):
+                            self.assertTrue(entry.startswith(("/", "$ORIGIN")),
+                                            f"{path}: {value!r}")
+                checked += 1
+        self.assertGreater(checked, 0, tree)
+
+    def test_build_tree_runpaths(self):
+        for sub in ("bin", "lib", "tests"):
+            self.assert_runpaths_safe(os.path.join(BUILD, sub))
+
     def test_install_tree(self):
         prefix = os.path.join(self.dir, "prefix")
         self.run_ok("cmake", "--install", BUILD, "--prefix", prefix)
@@ -76,6 +100,7 @@ class PackageTest(unittest.TestCase):
         for name in ("clsermro", "acqlib5", "maro_hal"):
             link = os.path.join(prefix, "lib", f"lib{name}.so")
             self.assertEqual(os.readlink(link), f"lib{name}-emulated.so")
+        self.assert_runpaths_safe(prefix)
         self.check_tree(prefix)
 
     def test_debian_package(self):
