@@ -1,6 +1,8 @@
 // The shell-friendly counterpart of the virtual port management dialog:
-//   clsertolvane-pairs list | install N | remove CNCn | --help
+//   clsertolvane-pairs list | install [--if-missing] N | remove CNCn | --help
 // Exit codes: 0 done, 1 the library refused (its text on stderr), 2 usage.
+#include <strings.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -17,6 +19,8 @@ constexpr int kExitUsage = 2;
 constexpr const char* kUsage =
     "Usage: clsertolvane-pairs list          list the virtual COM port pairs\n"
     "       clsertolvane-pairs install N     install the pair COM<N> <-> ZADURUV<N>\n"
+    "         [--if-missing]                 (N or COM<N>); with --if-missing a pair\n"
+    "                                        that exists already is success\n"
     "       clsertolvane-pairs remove CNCn   remove the pair CNCn\n"
     "       clsertolvane-pairs --help        show this text\n";
 
@@ -38,6 +42,10 @@ int Failure(clst::PortPairLibrary& library) {
 
 // Port number given as 1 to 4 decimal digits, or -1.
 int ParsePortNumber(const char* text) {
+    // Also as its COM port's name, as a service instance names it.
+    if (strncasecmp(text, "COM", 3) == 0) {
+        text += 3;
+    }
     const size_t length = std::strlen(text);
     if (length == 0 || length > 4) {
         return -1;
@@ -96,13 +104,20 @@ int List(clst::PortPairLibrary& library) {
     return kExitOk;
 }
 
-int Install(clst::PortPairLibrary& library, const char* numberText) {
+int Install(clst::PortPairLibrary& library, const char* numberText, bool ifMissing) {
     const int number = ParsePortNumber(numberText);
     if (number < 0) {
-        return Usage("install needs a port number (1 to 4 decimal digits)");
+        return Usage("install needs a port number (1 to 4 decimal digits, or COM<N>)");
     }
     if (library.VcpInitialize() == 0) {
         return Failure(library);
+    }
+    const std::string pairName = "CNC" + std::to_string(number);
+    std::string lines;
+    int listed = 0;
+    if (ifMissing && ListPairs(library, lines, listed, pairName) && listed > 0) {
+        std::fputs(lines.c_str(), stdout);
+        return kExitOk;
     }
     if (library.VcpIsPortNumberInUse(number) != 0) {
         std::fputs(
@@ -114,9 +129,8 @@ int Install(clst::PortPairLibrary& library, const char* numberText) {
         return Failure(library);
     }
     std::puts("A new virtual COM port pair was installed successfully.");
-    std::string lines;
-    int listed = 0;
-    ListPairs(library, lines, listed, "CNC" + std::to_string(number));
+    lines.clear();
+    ListPairs(library, lines, listed, pairName);
     std::fputs(lines.c_str(), stdout);
     return kExitOk;
 }
@@ -150,8 +164,23 @@ int main(int argc, char** argv) {
     if (command == "list" && argc == 2) {
         return List(library);
     }
-    if (command == "install" && argc == 3) {
-        return Install(library, argv[2]);
+    if (command == "install") {
+        bool ifMissing = false;
+        const char* number = nullptr;
+        int words = 0;
+        for (int i = 2; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--if-missing") == 0) {
+                ifMissing = true;
+            } else if (argv[i][0] == '-') {
+                return Usage(("unknown option \"" + std::string(argv[i]) + "\"").c_str());
+            } else {
+                number = argv[i];
+                ++words;
+            }
+        }
+        if (words == 1) {
+            return Install(library, number, ifMissing);
+        }
     }
     if (command == "remove" && argc == 3) {
         return Remove(library, argv[2]);

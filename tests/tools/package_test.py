@@ -34,8 +34,10 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, f"{args}: {result.stdout}{result.stderr}")
         return result.stdout
 
-    def check_tree(self, prefix):
-        """The installed programs, run from `prefix` with a private port dir."""
+    def check_tree(self, prefix, installed_as=None):
+        """The installed programs, run from `prefix` (installed for
+        `installed_as`, default `prefix`) with a private port directory, the
+        way the systemd user unit runs them."""
         ports = os.path.join(prefix, "..", "ports-" + os.path.basename(prefix))
         env = dict(self.env, CLSERTOLVANE_PORT_DIR=os.path.abspath(ports))
         bin_dir = os.path.join(prefix, "bin")
@@ -43,12 +45,25 @@ class PackageTest(unittest.TestCase):
         self.assertRegex(version, r"^clsertolvane \d+\.\d+\.\d+\n$")
         pairs = os.path.join(bin_dir, "clsertolvane-pairs")
         self.run_ok(pairs, "list", env=env)
-        self.run_ok(pairs, "install", "3", env=env)  # needs the installed pair host
+
+        with open(os.path.join(prefix, "share/systemd/user/clsertolvane@.service")) as f:
+            unit = dict(line.split("=", 1) for line in f.read().splitlines()
+                        if "=" in line and not line.startswith("#"))
+        installed_bin = os.path.join(installed_as or prefix, "bin") + "/"
+
+        def command(key):
+            words = unit[key].replace("%i", "COM3").replace(
+                "$CLSERTOLVANE_WORDS", "0").split()
+            self.assertTrue(words[0].startswith(installed_bin), unit[key])
+            return [os.path.join(bin_dir, words[0][len(installed_bin):])] + words[1:]
+
+        # The unit installs its pair when missing (needs the installed pair
+        # host), and starting it again finds the pair there.
+        self.run_ok(*command("ExecStartPre"), env=env)
         try:
-            self.assertIn("CNC3", self.run_ok(pairs, "list", env=env))
+            self.assertIn("CNC3", self.run_ok(*command("ExecStartPre"), env=env))
             # The emulated board through the installed runtime and serial library.
-            proc = subprocess.Popen([os.path.join(bin_dir, "clsertolvane"), "--headless",
-                                     "COM3", "0"], env=env, stdout=subprocess.PIPE,
+            proc = subprocess.Popen(command("ExecStart"), env=env, stdout=subprocess.PIPE,
                                     stderr=subprocess.PIPE, text=True)
             err = ""
             deadline = time.time() + 10
@@ -95,7 +110,7 @@ class PackageTest(unittest.TestCase):
                      "etc/emulation.ini", "share/applications/clsertolvane.desktop",
                      "share/icons/hicolor/128x128/apps/clsertolvane.png",
                      "share/man/man1/clsertolvane.1", "share/man/man1/clsertolvane-pairs.1",
-                     "lib/systemd/user/clsertolvane@.service"):
+                     "share/systemd/user/clsertolvane@.service"):
             self.assertTrue(os.path.isfile(os.path.join(prefix, path)), path)
         for name in ("clsermro", "acqlib5", "maro_hal"):
             link = os.path.join(prefix, "lib", f"lib{name}.so")
@@ -116,7 +131,7 @@ class PackageTest(unittest.TestCase):
         version = self.run_ok("dpkg-deb", "-f", deb, "Version").strip()
         root = os.path.join(self.dir, "root")
         self.run_ok("dpkg", "-x", deb, root)
-        self.check_tree(os.path.join(root, "usr"))
+        self.check_tree(os.path.join(root, "usr"), installed_as="/usr")
         # One version for the package and the program.
         self.assertEqual(self.run_ok(os.path.join(root, "usr/bin/clsertolvane"), "--version"),
                          f"clsertolvane {version}\n")
