@@ -1,14 +1,29 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the emulated board
-# need, but only those that are missing. Safe to run again and again.
+# Installs the Debian packages that are missing, and only those. Safe to run
+# again and again.
+#
+#   scripts/deps.sh          what building and running the program need
+#                            (scripts/run-emulated.sh)
+#   scripts/deps.sh --test   also what the tests, the sanitizer builds, the
+#                            fuzz targets and the analysis need (scripts/test.sh)
 set -euo pipefail
 
-packages=(
-    cmake ninja-build g++ clang clang-format clang-tidy cppcheck libclang-rt-14-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev
-    socat picocom tio python3-serial xvfb xauth procps dpkg-dev
+run_packages=(
+    cmake ninja-build g++ qt6-base-dev picocom
 )
+test_packages=(
+    clang clang-format clang-tidy cppcheck libclang-rt-14-dev
+    libgtest-dev libgmock-dev
+    socat tio python3-serial procps dpkg-dev
+    xvfb xauth openbox trayer xdotool x11-utils imagemagick
+)
+
+packages=("${run_packages[@]}")
+case "${1:-}" in
+    --test) packages+=("${test_packages[@]}") ;;
+    "") ;;
+    *) echo "usage: $0 [--test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

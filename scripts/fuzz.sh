@@ -30,7 +30,7 @@ if ((${#targets[@]} == 0)); then
     done
 fi
 
-scripts/deps.sh
+scripts/deps.sh --test
 
 echo "=== fuzz: configure and build"
 cmake --preset fuzz >/dev/null

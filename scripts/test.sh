@@ -9,7 +9,7 @@
 #   scripts/test.sh --analysis    also clang-tidy and cppcheck (scripts/analyze.sh)
 #   scripts/test.sh --no-fuzz     without the fuzz targets
 #
-# Missing Debian packages are installed first (scripts/deps.sh).
+# Missing Debian packages are installed first (scripts/deps.sh --test).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,7 +27,7 @@ for arg in "$@"; do
     esac
 done
 
-scripts/deps.sh
+scripts/deps.sh --test
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
