@@ -1,13 +1,32 @@
 #include "relay/echo_sink.h"
 
 #include <limits>
+#include <string>
 
 namespace clst {
 
+std::string QueuedEchoSink::DroppedNotice(int64_t count) {
+    return "(" + std::to_string(count) + " lines dropped: they were not taken in time)";
+}
+
+void QueuedEchoSink::QueueDroppedNotice() {
+    if (dropped_ > 0) {
+        lines_.push_back(DroppedNotice(dropped_));
+        queuedBytes_ += lines_.back().size();
+        dropped_ = 0;
+    }
+}
+
 void QueuedEchoSink::AddString(std::string_view line) {
     std::lock_guard<std::mutex> lock(mutex_);
-    lines_.emplace_back(line);
     ++produced_;
+    if (maxQueuedBytes_ != 0 && queuedBytes_ + line.size() > maxQueuedBytes_) {
+        ++dropped_;
+        return;
+    }
+    QueueDroppedNotice();
+    lines_.emplace_back(line);
+    queuedBytes_ += line.size();
 }
 
 int QueuedEchoSink::GetCount() {
@@ -29,7 +48,9 @@ size_t QueuedEchoSink::TakeLines(std::vector<std::string>& out) {
     std::deque<std::string> taken;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        QueueDroppedNotice();
         taken.swap(lines_);
+        queuedBytes_ = 0;
     }
     for (auto& line : taken) {
         out.push_back(std::move(line));

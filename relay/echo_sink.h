@@ -28,8 +28,16 @@ public:
 // A sink that queues lines for a consumer on another thread (the window's
 // list or standard output) in production order. The count and the top index
 // follow every line produced, whether or not it has been taken yet.
+//
+// With a limit the queue holds at most that many bytes of lines: a consumer
+// that falls behind (standard output that nobody reads) must not make the
+// relay's memory grow without end, and the relay must never wait for it.
+// Lines that do not fit are dropped and counted; the consumer gets one
+// notice line in their place, in order.
 class QueuedEchoSink : public EchoSink {
 public:
+    explicit QueuedEchoSink(size_t maxQueuedBytes = 0) : maxQueuedBytes_(maxQueuedBytes) {}
+
     void AddString(std::string_view line) override;
     int GetCount() override;
     void SetTopIndex(int index) override;
@@ -40,9 +48,17 @@ public:
     int64_t produced() const;
     int topIndex() const;
 
+    // The line that stands for `count` dropped lines.
+    static std::string DroppedNotice(int64_t count);
+
 private:
+    void QueueDroppedNotice();
+
+    const size_t maxQueuedBytes_;
     mutable std::mutex mutex_;
     std::deque<std::string> lines_;
+    size_t queuedBytes_ = 0;
+    int64_t dropped_ = 0;
     int64_t produced_ = 0;
     int topIndex_ = -1;
 };

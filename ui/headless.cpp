@@ -3,14 +3,21 @@
 // on standard error. Questions take their safe answer.
 #include "ui/headless.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "connections/connection_control.h"
@@ -23,6 +30,11 @@
 namespace {
 
 constexpr const char* kProgramTitle = "ClSerTolvane";
+// Echo and error lines waiting for standard output: a few seconds of echo at
+// the highest line rate both ways; beyond that lines are dropped, never data.
+constexpr size_t kMaxQueuedOutput = 4u << 20;
+// How long the end waits for standard output to take the last lines.
+constexpr auto kFinishOutputWait = std::chrono::seconds(2);
 
 void PrintMessage(const std::string& text, const std::string& caption) {
     std::fprintf(stderr, "%s: %s\n", caption.empty() ? kProgramTitle : caption.c_str(),
@@ -54,7 +66,7 @@ class HeadlessView : public clst::ConnectionView {
     void MinimizeToTray() override {}
 
     std::string panes[4];
-    clst::QueuedEchoSink sink;
+    clst::QueuedEchoSink sink{kMaxQueuedOutput};
 };
 
 // No settings dialog without a window.
@@ -68,17 +80,92 @@ class NoSettingsDialog : public clst::PortSettingsHandOver {
     int DoModal() override { return clst::kIdCancel; }
 };
 
-void PrintLines(clst::QueuedEchoSink& sink, std::vector<std::string>& lines) {
-    lines.clear();
-    sink.TakeLines(lines);
-    for (const auto& line : lines) {
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        if (line.empty() || line.back() != '\n')
-            std::fputc('\n', stdout);
+// Writes the echo and error lines to standard output on a thread of its own:
+// a reader that stops reading stalls neither the relay nor the main loop,
+// which must keep taking the stop signals.
+class OutputPrinter {
+  public:
+    explicit OutputPrinter(clst::QueuedEchoSink& sink) : sink_(sink), thread_([this] { Run(); }) {}
+    OutputPrinter(const OutputPrinter&) = delete;
+    OutputPrinter& operator=(const OutputPrinter&) = delete;
+    ~OutputPrinter() {
+        if (thread_.joinable())
+            thread_.join();
     }
-    if (!lines.empty())
-        std::fflush(stdout);
-}
+
+    // Prints what is still queued and ends the thread. False when standard
+    // output did not take it in time: the thread is then left blocked.
+    bool Finish() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        stop_ = true;
+        wake_.notify_all();
+        if (!wake_.wait_for(lock, kFinishOutputWait, [this] { return done_; })) {
+            thread_.detach();
+            return false;
+        }
+        return true;
+    }
+
+  private:
+    void Run() {
+        std::vector<std::string> lines;
+        bool writable = true;
+        for (;;) {
+            bool stopping;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait_for(lock, std::chrono::milliseconds(20), [this] { return stop_; });
+                stopping = stop_;
+            }
+            lines.clear();
+            sink_.TakeLines(lines);
+            // A closed standard output drops the lines; the relay goes on.
+            for (const auto& line : lines) {
+                writable = writable && WriteLine(line);
+            }
+            if (stopping) {
+                lines.clear();
+                if (sink_.TakeLines(lines) == 0)
+                    break;
+                for (const auto& line : lines) {
+                    writable = writable && WriteLine(line);
+                }
+                break;
+            }
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        done_ = true;
+        wake_.notify_all();
+    }
+
+    static bool WriteLine(const std::string& line) {
+        std::string text = line;
+        if (text.empty() || text.back() != '\n')
+            text.push_back('\n');
+        size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
+            if (n > 0) {
+                done += static_cast<size_t>(n);
+            } else if (n < 0 && errno == EAGAIN) {
+                pollfd p{STDOUT_FILENO, POLLOUT, 0};
+                ::poll(&p, 1, -1);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    clst::QueuedEchoSink& sink_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    bool done_ = false;
+    std::thread thread_;
+};
 
 void Usage(FILE* out) {
     std::fprintf(out,
@@ -99,14 +186,8 @@ void Usage(FILE* out) {
                  "write error exits 1.\n");
 }
 
-int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPairLibrary& pairs,
-                const sigset_t& stopSignals) {
-    if (args.comPort.empty()) {
-        std::fprintf(stderr, "clsertolvane: no connection given (a COM port and an index)\n");
-        Usage(stderr);
-        return 2;
-    }
-    HeadlessView view;
+int Relay(HeadlessView& view, const clst::MainWindowArguments& args, bool echo,
+          clst::PortPairLibrary& pairs, const sigset_t& stopSignals) {
     NoSettingsDialog dialog;
     clst::ConnectionControl control(view, dialog, args.comPort, args.index, args.serialParams);
     control.m_settings.echo = echo;
@@ -135,13 +216,11 @@ int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPair
     std::fprintf(stderr, "%s: %s %s\n", view.panes[0].c_str(), view.panes[1].c_str(),
                  view.panes[2].c_str());
 
-    std::vector<std::string> lines;
     const timespec tick{0, 50 * 1000 * 1000};
     auto nextTimer = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     int exitCode = 0;
     for (;;) {
         const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
-        PrintLines(view.sink, lines);
         if (sig == SIGINT || sig == SIGTERM) {
             control.Disconnect();
             break;
@@ -150,7 +229,6 @@ int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPair
         // write failed) leaves the window connected but idle; headless ends
         // instead, so that a service manager can start it again.
         if (control.m_pRelay && control.m_pRelay->ended() && !clst::g_connectionError.load()) {
-            PrintLines(view.sink, lines);
             std::fprintf(stderr, "clsertolvane: the relay stopped after the error above\n");
             control.Disconnect();
             exitCode = 1;
@@ -165,7 +243,26 @@ int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPair
             }
         }
     }
-    PrintLines(view.sink, lines);
+    return exitCode;
+}
+
+int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPairLibrary& pairs,
+                const sigset_t& stopSignals) {
+    if (args.comPort.empty()) {
+        std::fprintf(stderr, "clsertolvane: no connection given (a COM port and an index)\n");
+        Usage(stderr);
+        return 2;
+    }
+    HeadlessView view;
+    OutputPrinter printer(view.sink);
+    const int exitCode = Relay(view, args, echo, pairs, stopSignals);
+    if (!printer.Finish()) {
+        // The printer is stuck in a write nobody takes; ending normally would
+        // wait for it for ever.
+        std::fprintf(stderr, "clsertolvane: standard output is not read; its last lines are lost\n");
+        std::fflush(stderr);
+        std::_Exit(exitCode);
+    }
     return exitCode;
 }
 
@@ -191,6 +288,8 @@ int RunHeadlessMain(const std::vector<std::string>& words) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A closed standard output only loses the lines; the relay goes on.
+    signal(SIGPIPE, SIG_IGN);
 
     clst::PortPairLibrary pairs;
     clst::CMyCommandLineInfo info;

@@ -144,6 +144,21 @@ TEST(EchoLineTest, EchoBytesScrollsSoTheTenthLineFromTheEndIsOnTop) {
     EchoBytes(record);  // no list: nothing happens, no crash
 }
 
+TEST(QueuedEchoSinkTest, ABoundedQueueDropsLinesInPlaceOfANoticeAndCountsAllOfThem) {
+    QueuedEchoSink sink(10);
+    std::vector<std::string> lines;
+    for (const char* line : {"aaaa", "bbbb", "cccc", "dddd"})
+        sink.AddString(line);
+    sink.TakeLines(lines);  // two fit; the notice follows them
+    sink.AddString("eeee");
+    sink.AddString("ffff");
+    sink.TakeLines(lines);
+    EXPECT_EQ(lines, (std::vector<std::string>{"aaaa", "bbbb", QueuedEchoSink::DroppedNotice(2),
+                                               "eeee", "ffff"}));
+    EXPECT_EQ(sink.produced(), 6) << "the count follows every line, dropped or not";
+    EXPECT_EQ(sink.TakeLines(lines), 0u);
+}
+
 TEST_F(RelayWorkerTest, RelaysRandomPayloadBothWaysAtOnceByteExact) {
     ASSERT_NO_FATAL_FAILURE(StartRelay(ptyCamera(), false));
     const auto toCamera = RandomBytes(64 * 1024, 1);

@@ -6,10 +6,8 @@ import signal
 import time
 import unittest
 
-import serial
-
 import e2e_support
-from e2e_support import E2ETestCase
+from e2e_support import E2ETestCase, open_serial
 
 e2e_support.take_bin_argument()
 
@@ -18,7 +16,7 @@ class HeadlessTest(E2ETestCase):
     PREFIX = "clst-headless-"
 
     def talk(self, command):
-        with serial.Serial(self.com(), 115200, timeout=2) as port:
+        with open_serial(self.com(), 115200, timeout=2) as port:
             port.write(command)
             return port.read_until(b"\n")
 
@@ -64,12 +62,12 @@ class HeadlessTest(E2ETestCase):
         # The camera echoes everything; the client never reads, so the
         # replies fill the pair until the relay's writes to COM stall.
         chunk = bytes(range(256)) * 16
-        with serial.Serial(self.com(), 921600, write_timeout=0.5) as port:
+        with open_serial(self.com(), 921600, write_timeout=0.5) as port:
             deadline = time.time() + 40
             while proc.poll() is None and time.time() < deadline:
                 try:
                     port.write(chunk)
-                except serial.SerialTimeoutException:
+                except e2e_support.serial.SerialTimeoutException:
                     time.sleep(0.2)
             code, out, err = self.finish(proc)
         self.assertEqual(code, 1, err)
@@ -77,6 +75,21 @@ class HeadlessTest(E2ETestCase):
         # nothing is retried first ("Retry after TotalBytesWritten: ...").
         self.assertIn("Error writing to COM interface  error code:", out)
         self.assertIn("Connection error!", err)
+
+    def test_unread_standard_output_loses_no_data_and_keeps_signals_working(self):
+        self.echo_board()
+        # Nobody reads the program's standard output: the echo lines pile up.
+        proc = self.start_connected("--echo", "COM7", "0", "921600,N,8,1")
+        with open_serial(self.com(), 921600, timeout=5) as port:
+            for seed in range(6):
+                block = bytes((seed * 31 + i * 7) & 0xFF for i in range(64 * 1024))
+                port.write(block)
+                self.assertEqual(port.read(len(block)), block, seed)
+        # The stop signal works while standard output still is not read.
+        proc.send_signal(signal.SIGTERM)
+        self.assertEqual(proc.wait(timeout=10), 0)
+        _, _, err = self.finish(proc)
+        self.assertIn("standard output is not read", err)
 
     def test_no_board_ends_non_zero(self):
         self.emulation("[emulation]\ndevice_limit=4\n")
