@@ -91,11 +91,13 @@ std::string ResolveDevicePath(const std::string& input) {
         return name;
     }
     const std::string dir = PortDirectoryPath();
+    std::string refused;
+    const bool usable = CheckPortDirectory(dir, refused);
     if (name.find('/') == std::string::npos) {
-        if (Exists(dir + "/" + name)) {
+        if (usable && Exists(dir + "/" + name)) {
             return dir + "/" + name;
         }
-        if (int n = NumberAfter(name, "MAROCOM")) {
+        if (int n = usable ? NumberAfter(name, "MAROCOM") : 0) {
             std::string deviceEnd = dir + "/ZADURUV" + std::to_string(n);
             if (Exists(deviceEnd)) {
                 return deviceEnd;
@@ -114,7 +116,8 @@ std::string ResolveDevicePath(const std::string& input) {
 std::vector<std::pair<std::string, std::string>> ListDosDevices() {
     std::vector<std::pair<std::string, std::string>> devices;
     const std::string dir = PortDirectoryPath();
-    if (DIR* d = opendir(dir.c_str())) {
+    std::string refused;
+    if (DIR* d = CheckPortDirectory(dir, refused) ? opendir(dir.c_str()) : nullptr) {
         std::vector<std::string> names;
         while (dirent* e = readdir(d)) {
             if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {

@@ -9,8 +9,8 @@
 namespace clst::platform {
 
 // The Linux path for NAME or "\\.\NAME", in this order: a link NAME in the
-// port directory; MAROCOM<n> as the device end ZADURUV<n> of the pair whose
-// COM port is COM<n>; COM1..COM32 as /dev/ttyS0..31, COM33..COM64 as
+// port directory (only one that passes CheckPortDirectory); MAROCOM<n> as the device end ZADURUV<n>
+// of the pair whose COM port is COM<n>; COM1..COM32 as /dev/ttyS0..31, COM33..COM64 as
 // /dev/ttyUSB0..31, COM65..COM96 as /dev/ttyACM0..31 (as Wine maps them);
 // anything else as /dev/NAME.
 std::string ResolveDevicePath(const std::string& name);

@@ -20,6 +20,9 @@ std::string FromEnvironment(const char* name) {
 
 std::string PortDirectoryPath() {
     std::string dir = FromEnvironment("CLSERTOLVANE_PORT_DIR");
+    while (dir.size() > 1 && dir.back() == '/') {
+        dir.pop_back();
+    }
     if (!dir.empty()) {
         return dir;
     }
@@ -30,17 +33,9 @@ std::string PortDirectoryPath() {
     return "/tmp/clsertolvane-" + std::to_string(getuid());
 }
 
-bool EnsurePortDirectory(std::string& path, std::string& error) {
-    path = PortDirectoryPath();
-    while (path.size() > 1 && path.back() == '/') {
-        path.pop_back();
-    }
+bool CheckPortDirectory(const std::string& path, std::string& error) {
     if (path.empty() || path.front() != '/') {
         error = "The port directory \"" + path + "\" is not an absolute path.";
-        return false;
-    }
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        error = "Cannot create the port directory \"" + path + "\": " + std::strerror(errno);
         return false;
     }
     struct stat st {};
@@ -62,6 +57,19 @@ bool EnsurePortDirectory(std::string& path, std::string& error) {
         return false;
     }
     return true;
+}
+
+bool EnsurePortDirectory(std::string& path, std::string& error) {
+    path = PortDirectoryPath();
+    if (path.empty() || path.front() != '/') {
+        error = "The port directory \"" + path + "\" is not an absolute path.";
+        return false;
+    }
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = "Cannot create the port directory \"" + path + "\": " + std::strerror(errno);
+        return false;
+    }
+    return CheckPortDirectory(path, error);
 }
 
 }  // namespace clst::platform

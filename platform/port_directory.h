@@ -10,6 +10,12 @@ namespace clst::platform {
 // Nothing is created or checked.
 std::string PortDirectoryPath();
 
+// Whether `path` is safe to use as the port directory: an absolute path of a
+// real directory (not a symlink), owned by this user, not writable by group
+// or others. Links in any other directory could have been planted by another
+// user. On refusal sets `error` to a sentence the user can act on.
+bool CheckPortDirectory(const std::string& path, std::string& error);
+
 // Makes sure the port directory exists (created 0700) and is safe to use:
 // a real directory (not a symlink), owned by this user, not writable by
 // group or others. Returns true and sets `path`; on refusal returns false

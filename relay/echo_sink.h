@@ -17,7 +17,7 @@ namespace clst {
 // wait for the user-interface thread: otherwise a worker adding a line and
 // a user-interface thread stopping the worker can wait on each other.
 class EchoSink {
-public:
+  public:
     virtual ~EchoSink() = default;
     virtual void AddString(std::string_view line) = 0;
     virtual int GetCount() = 0;
@@ -35,7 +35,7 @@ public:
 // Lines that do not fit are dropped and counted; the consumer gets one
 // notice line in their place, in order.
 class QueuedEchoSink : public EchoSink {
-public:
+  public:
     explicit QueuedEchoSink(size_t maxQueuedBytes = 0) : maxQueuedBytes_(maxQueuedBytes) {}
 
     void AddString(std::string_view line) override;
@@ -51,7 +51,7 @@ public:
     // The line that stands for `count` dropped lines.
     static std::string DroppedNotice(int64_t count);
 
-private:
+  private:
     void QueueDroppedNotice();
 
     const size_t maxQueuedBytes_;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/port_directory.h"
 #include "relay/relay_state.h"
 #include "relay/relay_worker.h"
 
@@ -120,6 +121,12 @@ int main(int argc, char** argv) {
     if (status != 0) {
         clst::g_clSerPort.Close();
         std::fprintf(stderr, "Cannot open the serial port\nError code: %d\n", status);
+        // Port names are looked up in the port directory only when it is safe.
+        std::string refused;
+        if (std::strchr(words[0], '/') == nullptr &&
+            !clst::platform::CheckPortDirectory(clst::platform::PortDirectoryPath(), refused)) {
+            std::fprintf(stderr, "%s\n", refused.c_str());
+        }
         return 1;
     }
     clst::QueuedEchoSink sink;

@@ -259,7 +259,8 @@ int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPair
     if (!printer.Finish()) {
         // The printer is stuck in a write nobody takes; ending normally would
         // wait for it for ever.
-        std::fprintf(stderr, "clsertolvane: standard output is not read; its last lines are lost\n");
+        std::fprintf(stderr,
+                     "clsertolvane: standard output is not read; its last lines are lost\n");
         std::fflush(stderr);
         std::_Exit(exitCode);
     }

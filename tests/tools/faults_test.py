@@ -412,18 +412,20 @@ class HostileEnvironmentTest(FaultsCase):
         linked = os.path.join(self.dir, "linked")
         os.symlink(private, linked)
 
+        # Root gives the test's directory away; a user meets one of root's.
         def other_owner():
-            if os.geteuid() != 0:
-                self.skipTest("only root can give the port directory away")
-            os.chown(self.ports, 65534, 65534)
-            return lambda: os.chown(self.ports, 0, 0)
+            if os.geteuid() == 0:
+                os.chown(self.ports, 65534, 65534)
+                return lambda: os.chown(self.ports, 0, 0)
+            return None
+        others = self.ports if os.geteuid() == 0 else "/usr"
 
         def world_writable():
             os.chmod(self.ports, 0o777)
             return lambda: os.chmod(self.ports, 0o700)
 
         for name, prepare, directory, text in (
-                ("another user's", other_owner, self.ports, "belongs to another user"),
+                ("another user's", other_owner, others, "belongs to another user"),
                 ("world-writable", world_writable, self.ports, "writable by other users"),
                 ("a symbolic link", lambda: None, linked, "is not a directory"),
                 ("relative", lambda: None, "ports", "is not an absolute path")):
@@ -433,11 +435,14 @@ class HostileEnvironmentTest(FaultsCase):
                     env = dict(self.env, CLSERTOLVANE_PORT_DIR=directory)
                     code, _, err = self.finish(self.start("COM7", "0", env=env))
                     listing = self.run_tool("clsertolvane-pairs", "install", "8", env=env)
+                    relay = self.run_tool("clsertolvane-relay", "ZADURUV7", "0", env=env)
                 finally:
                     if undo:
                         undo()
                 self.assertEqual(code, 1, err)
                 self.assertIn(text, err)
+                self.assertEqual(relay.returncode, 1, relay.stderr)
+                self.assertIn(text, relay.stderr)
                 self.assertEqual(listing.returncode, 1)
                 self.assertIn(text, listing.stderr)
                 self.assertEqual(os.listdir(private), [])
