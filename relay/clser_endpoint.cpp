@@ -63,7 +63,12 @@ const ClSerialLibrary& ProcessClSerialLibrary() {
         }
         if (!all.empty())
             return &all.front();
-        return new ClSerialLibrary;  // the search always names a candidate
+        // The search always names a candidate; this only keeps an empty
+        // search from reaching a null function.
+        auto* none = new ClSerialLibrary;
+        none->status = kClErrUnableToLoadDll;
+        none->error = "no Camera Link serial library";
+        return none;
     }();
     return *library;
 }
