@@ -153,6 +153,10 @@ int32_t FrameGrabberRuntime::LoadHardwareAbstraction() {
     return 0;
 }
 
+bool FrameGrabberRuntime::Loaded() {
+    return g_runtime.Acq_InitBoardEx != nullptr && g_hal.MHalOpenDevice != nullptr;
+}
+
 namespace {
 void EnsureRuntime() {
     if (g_runtime.Acq_InitBoardEx == nullptr)

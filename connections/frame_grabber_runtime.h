@@ -27,6 +27,8 @@ class FrameGrabberRuntime {
     // kNotAvailable otherwise. `directory` replaces the located one.
     static int32_t LoadRuntime(const char* directory = nullptr);
     static int32_t LoadHardwareAbstraction();
+    // Whether both libraries are loaded: their marker entries are resolved.
+    static bool Loaded();
 
     // Forwarders of the entries the system uses.
     static int32_t MHalDeviceLimit();

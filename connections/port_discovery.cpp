@@ -149,4 +149,13 @@ bool PortDiscovery::EnumerateClSerPorts() {
     return result;
 }
 
+bool PortDiscovery::ListClSerPorts() {
+    if (EnumerateClSerPorts())
+        return true;
+    // A runtime that loads but finds no board keeps the no-boards answer.
+    if (backend_.BoardRuntimeLoaded())
+        return false;
+    return backend_.ListSerialLibraryPorts(m_clserPorts);
+}
+
 }  // namespace clst

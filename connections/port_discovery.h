@@ -43,6 +43,11 @@ class DiscoveryBackend {
     virtual int32_t QueryBoardInt(void* device, const char* key) = 0;
     virtual const char* QueryBoardText(void* device, const char* key) = 0;
     virtual void CloseDevice(void* device) = 0;
+    // Whether the board runtime and the hardware-abstraction library loaded.
+    virtual bool BoardRuntimeLoaded() = 0;
+    // Appends the Camera Link ports the serial libraries report themselves
+    // and has connections opened through them; false when none was listed.
+    virtual bool ListSerialLibraryPorts(std::vector<std::string>& names) = 0;
 
     virtual int32_t VcpInitialize() = 0;
     // Text of the last port-pair error; with a null buffer the size needed.
@@ -67,6 +72,10 @@ class PortDiscovery {
     // Lists the Camera Link serial ports of all boards; true when at least one
     // was listed. Meant to run once.
     bool EnumerateClSerPorts();
+    // The Camera Link port list at start: the boards of the maker's runtime,
+    // or, only when that runtime cannot be loaded, the ports the serial
+    // libraries report. True when at least one port was listed.
+    bool ListClSerPorts();
     // Rebuilds the COM port list: system ports, then the virtual pairs.
     void RefreshComPortList();
     // Appends the system's COM ports; false (LastError says why) when the

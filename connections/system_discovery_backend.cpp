@@ -1,9 +1,11 @@
 #include "connections/system_discovery_backend.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "connections/frame_grabber_runtime.h"
+#include "connections/serial_library_ports.h"
 #include "platform/device_namespace.h"
 #include "platform/win32_errors.h"
 
@@ -24,14 +26,19 @@ uint32_t SystemDiscoveryBackend::QueryDosDevice(char* buffer, uint32_t size) {
     return platform::QueryDosDevice(buffer, size);
 }
 
-uint32_t SystemDiscoveryBackend::LastError() { return platform::GetLastError(); }
+uint32_t SystemDiscoveryBackend::LastError() {
+    return platform::GetLastError();
+}
 
-void SystemDiscoveryBackend::SetLastError(uint32_t code) { platform::SetLastError(code); }
+void SystemDiscoveryBackend::SetLastError(uint32_t code) {
+    platform::SetLastError(code);
+}
 
-int32_t SystemDiscoveryBackend::DeviceLimit() { return FrameGrabberRuntime::MHalDeviceLimit(); }
+int32_t SystemDiscoveryBackend::DeviceLimit() {
+    return FrameGrabberRuntime::MHalDeviceLimit();
+}
 
-int32_t SystemDiscoveryBackend::QuerySystemInfo(uint32_t selector, char* buffer,
-                                                uint32_t& length) {
+int32_t SystemDiscoveryBackend::QuerySystemInfo(uint32_t selector, char* buffer, uint32_t& length) {
     return FrameGrabberRuntime::Acq_QuerySystemInfo(nullptr, static_cast<int32_t>(selector), 0, 0,
                                                     buffer, &length);
 }
@@ -52,7 +59,25 @@ void SystemDiscoveryBackend::CloseDevice(void* device) {
     FrameGrabberRuntime::MHalCloseDevice(device);
 }
 
-int32_t SystemDiscoveryBackend::VcpInitialize() { return pairs_.VcpInitialize(); }
+bool SystemDiscoveryBackend::BoardRuntimeLoaded() {
+    return FrameGrabberRuntime::Loaded();
+}
+
+bool SystemDiscoveryBackend::ListSerialLibraryPorts(std::vector<std::string>& names) {
+    std::vector<const ClSerialLibrary*> libraries;
+    for (const ClSerialLibrary& library : ProcessClSerialLibraries())
+        libraries.push_back(&library);
+    SerialLibraryPorts ports = clst::ListSerialLibraryPorts(libraries);
+    for (const std::string& reason : ports.refused)
+        std::fprintf(stderr, "Camera Link serial library: %s\n", reason.c_str());
+    names.insert(names.end(), ports.names.begin(), ports.names.end());
+    SetClSerPortRoutes(std::move(ports.routes));
+    return !ports.names.empty();
+}
+
+int32_t SystemDiscoveryBackend::VcpInitialize() {
+    return pairs_.VcpInitialize();
+}
 
 int32_t SystemDiscoveryBackend::VcpGetLastErrorText(char* buffer, int32_t size) {
     if (buffer == nullptr) {
@@ -69,7 +94,9 @@ int32_t SystemDiscoveryBackend::VcpGetLastErrorText(char* buffer, int32_t size) 
     return needed;
 }
 
-int32_t SystemDiscoveryBackend::VcpGetPairCount() { return pairs_.VcpGetPairCount(); }
+int32_t SystemDiscoveryBackend::VcpGetPairCount() {
+    return pairs_.VcpGetPairCount();
+}
 
 int32_t SystemDiscoveryBackend::VcpGetPair(int32_t index, char* pairName, char* firstPort,
                                            char* secondPort) {

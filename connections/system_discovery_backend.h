@@ -9,7 +9,7 @@
 namespace clst {
 
 class SystemDiscoveryBackend : public DiscoveryBackend {
-public:
+  public:
     SystemDiscoveryBackend(PortPairLibrary& pairs, MessageSink& messages)
         : pairs_(pairs), messages_(messages) {}
 
@@ -24,6 +24,10 @@ public:
     int32_t QueryBoardInt(void* device, const char* key) override;
     const char* QueryBoardText(void* device, const char* key) override;
     void CloseDevice(void* device) override;
+    bool BoardRuntimeLoaded() override;
+    // Lists through ProcessClSerialLibraries(), prints each refusal to
+    // standard error and sets the routes of the listed ports.
+    bool ListSerialLibraryPorts(std::vector<std::string>& names) override;
 
     int32_t VcpInitialize() override;
     int32_t VcpGetLastErrorText(char* buffer, int32_t size) override;
@@ -32,7 +36,7 @@ public:
 
     void ShowWarning(const std::string& text) override;
 
-private:
+  private:
     PortPairLibrary& pairs_;
     MessageSink& messages_;
 };

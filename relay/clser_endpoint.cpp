@@ -1,32 +1,11 @@
 #include "relay/clser_endpoint.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <vector>
 
 #include "platform/dynamic_library.h"
-#include "platform/program_path.h"
+#include "relay/clser_library_search.h"
 
 namespace clst {
-
-std::string ClSerialLibraryPath(int32_t& status) {
-    status = 0;
-    const char* env = std::getenv("CLSERIAL_LIBRARY");
-    if (env != nullptr && env[0] != '\0') {
-        // A relative name would be searched for; a planted file must not be
-        // able to stand in for the maker's library.
-        if (env[0] != '/') {
-            status = kClErrUnableToLoadDll;
-            return "";
-        }
-        return env;
-    }
-    const std::string dir = platform::ProgramLibraryDirectory();
-    if (dir.empty()) {
-        status = kClErrUnableToLoadDll;
-        return "";
-    }
-    return dir + "/libclsermro.so";
-}
 
 ClSerialLibrary BindClSerialLibrary(const std::string& absolutePath) {
     ClSerialLibrary lib;
@@ -64,49 +43,55 @@ ClSerialLibrary BindClSerialLibrary(const std::string& absolutePath) {
     lib.close = reinterpret_cast<ClSerialLibrary::CloseFn>(close);
     lib.read = reinterpret_cast<ClSerialLibrary::ReadFn>(read);
     lib.write = reinterpret_cast<ClSerialLibrary::WriteFn>(write);
+    lib.getNumSerialPorts =
+        reinterpret_cast<ClSerialLibrary::GetNumSerialPortsFn>(dl.Symbol("clGetNumSerialPorts"));
+    lib.getManufacturerInfo = reinterpret_cast<ClSerialLibrary::GetManufacturerInfoFn>(
+        dl.Symbol("clGetManufacturerInfo"));
+    lib.getSerialPortIdentifier = reinterpret_cast<ClSerialLibrary::GetSerialPortIdentifierFn>(
+        dl.Symbol("clGetSerialPortIdentifier"));
     lib.status = 0;
     dl.Leak();
     return lib;
 }
 
 const ClSerialLibrary& ProcessClSerialLibrary() {
-    static const ClSerialLibrary library = [] {
-        int32_t status = 0;
-        const std::string path = ClSerialLibraryPath(status);
-        if (status != 0) {
-            ClSerialLibrary refused;
-            refused.status = status;
-            refused.error = "CLSERIAL_LIBRARY must be an absolute path";
-            std::fprintf(stderr, "Camera Link serial library: %s\n", refused.error.c_str());
-            return refused;
+    static const ClSerialLibrary* library = []() -> const ClSerialLibrary* {
+        const std::vector<ClSerialLibrary>& all = ProcessClSerialLibraries();
+        for (const ClSerialLibrary& candidate : all) {
+            if (candidate.status == 0)
+                return &candidate;
         }
-        ClSerialLibrary bound = BindClSerialLibrary(path);
-        if (bound.status != 0) {
-            std::fprintf(stderr, "Camera Link serial library: %s\n", bound.error.c_str());
-        }
-        return bound;
+        if (!all.empty())
+            return &all.front();
+        // The search always names a candidate; this only keeps an empty
+        // search from reaching a null function.
+        auto* none = new ClSerialLibrary;
+        none->status = kClErrUnableToLoadDll;
+        none->error = "no Camera Link serial library";
+        return none;
     }();
-    return library;
+    return *library;
 }
 
 const ClSerialLibrary& ClSerEndpoint::Library() {
-    if (library_ == nullptr)
-        library_ = &ProcessClSerialLibrary();
-    return *library_;
+    if (session_ != nullptr)
+        return *session_;
+    return library_ != nullptr ? *library_ : ProcessClSerialLibrary();
 }
 
 int32_t ClSerEndpoint::Open(uint32_t serialIndex, uint32_t baudCode) {
-    const ClSerialLibrary& lib = Library();
-    if (lib.status != 0) {
-        reference_ = nullptr;
+    reference_ = nullptr;
+    ClSerPortRoute route{library_, serialIndex};
+    if (library_ == nullptr && !FindClSerPortRoute(serialIndex, route))
+        return kClErrInvalidIndex;
+    session_ = route.library;
+    const ClSerialLibrary& lib = *session_;
+    if (lib.status != 0)
         return lib.status;
-    }
     void* reference = nullptr;
-    int32_t status = lib.init(serialIndex, &reference);
-    if (status < 0) {
-        reference_ = nullptr;
+    int32_t status = lib.init(route.serialIndex, &reference);
+    if (status < 0)
         return status;
-    }
     reference_ = reference;
     status = lib.setBaudRate(reference_, baudCode);
     if (status < 0) {

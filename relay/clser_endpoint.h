@@ -11,18 +11,23 @@ namespace clst {
 // Statuses the endpoint itself produces (the library's own pass through).
 inline constexpr int32_t kClSerShortWrite = -5;
 inline constexpr int32_t kClErrTimeout = -10004;
+inline constexpr int32_t kClErrInvalidIndex = -10005;
 inline constexpr int32_t kClErrUnableToLoadDll = -10098;
 inline constexpr int32_t kClErrFunctionNotFound = -10099;
 // Every write gives the camera this long to take the bytes.
 inline constexpr uint32_t kClSerWriteTimeoutMs = 200;
 
-// The five library functions the endpoint calls, or why they are missing.
+// The five library functions the endpoint calls, or why they are missing,
+// and the optional ones that list the library's ports.
 struct ClSerialLibrary {
     using InitFn = int32_t (*)(uint32_t, void**);
     using SetBaudRateFn = int32_t (*)(void*, uint32_t);
     using CloseFn = void (*)(void*);
     using ReadFn = int32_t (*)(void*, char*, uint32_t*, uint32_t);
     using WriteFn = int32_t (*)(void*, char*, uint32_t*, uint32_t);
+    using GetNumSerialPortsFn = int32_t (*)(uint32_t*);
+    using GetManufacturerInfoFn = int32_t (*)(char*, uint32_t*, uint32_t*);
+    using GetSerialPortIdentifierFn = int32_t (*)(uint32_t, char*, uint32_t*);
 
     int32_t status = kClErrUnableToLoadDll;  // 0 when every function is bound
     std::string path;
@@ -32,26 +37,27 @@ struct ClSerialLibrary {
     CloseFn close = nullptr;
     ReadFn read = nullptr;
     WriteFn write = nullptr;
+    // Null when the library lacks them (the standard makes them optional).
+    GetNumSerialPortsFn getNumSerialPorts = nullptr;
+    GetManufacturerInfoFn getManufacturerInfo = nullptr;
+    GetSerialPortIdentifierFn getSerialPortIdentifier = nullptr;
 };
 
-// Where the library is taken from: $CLSERIAL_LIBRARY when set (it must be
-// an absolute path, else `status` is kClErrUnableToLoadDll and the result
-// is empty), else "<program lib dir>/libclsermro.so".
-std::string ClSerialLibraryPath(int32_t& status);
-
-// Loads the library at `absolutePath` and binds the five functions. The
-// library stays loaded until the process ends.
+// Loads the library at `absolutePath` and binds the five functions, and the
+// optional ones it has. The library stays loaded until the process ends.
 ClSerialLibrary BindClSerialLibrary(const std::string& absolutePath);
 
-// The library of this process, bound on first use and kept; a failure is
-// printed once to standard error.
+// The library that serves the port list of the maker's board runtime: the
+// first usable one of ProcessClSerialLibraries(), else the first one found
+// (which carries the reason).
 const ClSerialLibrary& ProcessClSerialLibrary();
 
 class ClSerEndpoint {
   public:
-    // Uses ProcessClSerialLibrary().
+    // Opens a position of the Camera Link port list through its route
+    // (FindClSerPortRoute).
     ClSerEndpoint() = default;
-    // Uses `library`, which must outlive the endpoint.
+    // Opens serial indices of `library`, which must outlive the endpoint.
     explicit ClSerEndpoint(const ClSerialLibrary* library) : library_(library) {}
 
     int32_t Open(uint32_t serialIndex, uint32_t baudCode);
@@ -61,9 +67,12 @@ class ClSerEndpoint {
     bool IsOpen() const { return reference_ != nullptr; }
 
   private:
+    // The library of the last Open; before any Open, the fixed one or the
+    // process's.
     const ClSerialLibrary& Library();
 
     const ClSerialLibrary* library_ = nullptr;
+    const ClSerialLibrary* session_ = nullptr;
     void* reference_ = nullptr;
 };
 

@@ -5,7 +5,7 @@ target_link_libraries(clsertolvane PRIVATE clst_ui_qt clst_ui clst_connections c
                                            clst_relay clst_platform)
 # Description, version and legal text, read back by the about box.
 clst_embed_version_data(clsertolvane)
-foreach(_lib clsermro MaroVirtualComPort acqlib5 maro_hal clsertolvane-pairhost)
+foreach(_lib clsermro clserxyz MaroVirtualComPort acqlib5 maro_hal clsertolvane-pairhost)
     if(TARGET ${_lib})
         add_dependencies(clsertolvane ${_lib})
     endif()

@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
             std::printf("clsertolvane %s\n", CLST_VERSION);
             return 0;
         }
-        if (arg == "--headless")
+        // Listing the ports needs no window either.
+        if (arg == "--headless" || arg == "--list")
             headless = true;
         words.push_back(arg);
     }

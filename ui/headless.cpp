@@ -172,6 +172,7 @@ void Usage(FILE* out) {
                  "Usage: clsertolvane [COMn INDEX [BAUD,PARITY,DATA,STOP] [AUTORUN]]\n"
                  "       clsertolvane --headless [--echo] COMn INDEX [BAUD,PARITY,DATA,STOP] "
                  "[AUTORUN]\n"
+                 "       clsertolvane --list\n"
                  "\n"
                  "Without --headless the program opens its window (and connects when the\n"
                  "words name a connection); with --headless it runs without a window.\n"
@@ -180,10 +181,38 @@ void Usage(FILE* out) {
                  "to the Camera Link serial port INDEX, for example\n"
                  "  clsertolvane --headless --echo COM5 0 115200,N,8,1\n"
                  "  --echo      print every relayed block on standard output\n"
+                 "  --list      print the Camera Link serial ports and the COM ports, then exit\n"
                  "  --version   print the version\n"
                  "Messages go to standard error. SIGINT or SIGTERM disconnects and exits 0;\n"
                  "a connection error, a failed connection or a relay stopped by a camera\n"
                  "write error exits 1.\n");
+}
+
+// The two port lists as the port settings dialog offers them, without
+// connecting and without taking an instance slot: an INDEX for the command
+// line is the number in front of a Camera Link port.
+int ListPorts() {
+    HeadlessView view;
+    clst::PortPairLibrary pairs;
+    clst::SystemDiscoveryBackend backend(pairs, view);
+    clst::PortDiscovery discovery(backend);
+    const bool found = discovery.ListClSerPorts();
+    discovery.RefreshComPortList();
+    std::printf("Camera Link serial ports:\n");
+    for (const auto& name : discovery.m_clserPorts)
+        std::printf("  %s\n", name.c_str());
+    std::printf("COM ports:\n");
+    for (const auto& entry : discovery.m_comPorts) {
+        if (entry.pairName.empty())
+            std::printf("  %s (physical port: cannot be relayed)\n", entry.comPortName.c_str());
+        else
+            std::printf("  %s-%s (pair %s)\n", entry.comPortName.c_str(),
+                        entry.devicePortName.c_str(), entry.pairName.c_str());
+    }
+    std::fflush(stdout);
+    if (!found)
+        view.ShowMessage(clst::kNoBoardsMessage, "", clst::kMbOk);
+    return found ? 0 : 1;
 }
 
 int Relay(HeadlessView& view, const clst::MainWindowArguments& args, bool echo,
@@ -198,7 +227,7 @@ int Relay(HeadlessView& view, const clst::MainWindowArguments& args, bool echo,
 
     clst::SystemDiscoveryBackend backend(pairs, view);
     clst::PortDiscovery discovery(backend);
-    if (!discovery.EnumerateClSerPorts()) {
+    if (!discovery.ListClSerPorts()) {
         view.ShowMessage(clst::kNoBoardsMessage, "", clst::kMbOk);
         return 1;
     }
@@ -280,6 +309,8 @@ int RunHeadlessMain(const std::vector<std::string>& words) {
     for (const auto& word : words) {
         if (word == "--echo")
             echo = true;
+        if (word == "--list")
+            return ListPorts();
     }
 
     // SIGINT and SIGTERM are taken by the main loop; block them before any

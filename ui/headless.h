@@ -15,6 +15,8 @@ void PrintUsage(FILE* out);
 // program's arguments (the options included: they match none of the command
 // line's word tests). Returns the exit code: 0 after SIGINT or SIGTERM, 1
 // after a connection error or a failed connection, 2 for no connection given.
+// With --list among the words it only prints the port lists: 0 when a
+// Camera Link port was listed, else 1.
 int RunHeadlessMain(const std::vector<std::string>& words);
 
 }  // namespace clst

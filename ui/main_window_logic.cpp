@@ -16,7 +16,7 @@ MainWindowController::MainWindowController(MainWindowView& view, PortSettingsHan
 
 bool MainWindowController::OnInitDialog() {
     view_.InstallTrayIcon(kTrayStartTip, kIconNotConnected);
-    if (!discovery_.EnumerateClSerPorts()) {
+    if (!discovery_.ListClSerPorts()) {
         view_.ShowMessage(kNoBoardsMessage, "", kMbOk);
         return false;
     }

@@ -13,6 +13,15 @@
 #include "emulation/clserial/emulated_port.h"
 #include "emulation/common/emulation_config.h"
 
+// Built twice: as this maker's library and as a second maker's (libclserxyz.so,
+// see CMakeLists.txt), so that the program meets two makers' libraries.
+#ifndef CLSER_EMU_MANUFACTURER
+#define CLSER_EMU_MANUFACTURER "MaroEmu"
+#endif
+#ifndef CLSER_EMU_LIBRARY
+#define CLSER_EMU_LIBRARY "clsermro"
+#endif
+
 namespace {
 
 using clst::emulation::EmulatedPort;
@@ -49,7 +58,8 @@ void RefreshConfig(Library& lib) {
     EmulationConfig config;
     if (!clst::emulation::LoadEmulationConfig(config, error)) {
         if (error != lib.lastError) {
-            std::fprintf(stderr, "clsermro: %s; using the built-in board\n", error.c_str());
+            std::fprintf(stderr, CLSER_EMU_LIBRARY ": %s; using the built-in board\n",
+                         error.c_str());
         }
     }
     lib.lastError = error;
@@ -245,7 +255,7 @@ INT32 clFlushPort(hSerRef serialRef) {
 INT32 clGetManufacturerInfo(INT8* manufacturerName, UINT32* bufferSize, UINT32* version) {
     if (version != nullptr)
         *version = CL_DLL_VERSION_1_1;
-    return CopyText("Maro (emulated board)", manufacturerName, bufferSize);
+    return CopyText(CLSER_EMU_MANUFACTURER, manufacturerName, bufferSize);
 }
 
 INT32 clGetErrorText(INT32 errorCode, INT8* errorText, UINT32* errorTextSize) {

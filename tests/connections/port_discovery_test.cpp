@@ -1,17 +1,25 @@
 // Port discovery over a scripted backend standing in for the system's device
-// list, the board runtime and the port-pair library.
+// list, the board runtime and the port-pair library; and the Camera Link
+// port list the emulated makers' serial libraries give by themselves.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "connections/port_discovery.h"
+#include "connections/serial_library_ports.h"
+#include "platform/program_path.h"
 #include "tests/support/connection_fakes.h"
+#include "tests/support/test_io.h"
 
 using namespace clst;
 using clst::testing::FakeBackend;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -188,4 +196,74 @@ TEST(ClSerPortListTest, NoBoardsOrNoUsableBoardGivesFalse) {
     PortDiscovery u(unusable);
     EXPECT_FALSE(u.EnumerateClSerPorts());
     EXPECT_TRUE(u.m_clserPorts.empty());
+}
+
+TEST(ClSerPortListTest, SerialLibrariesListOnlyWhenTheRuntimeDidNotLoad) {
+    // Runtime loaded, its board count, the list.
+    const std::tuple<bool, const char*, std::vector<std::string>> cases[] = {
+        {true, "1", {"0. A_Port0"}}, {true, "0", {}}, {false, "0", {"0. X_Port0"}}};
+    for (const auto& [loaded, boards, ports] : cases) {
+        FakeBackend backend;
+        backend.runtimeLoaded = loaded;
+        backend.boardCountText = boards;
+        backend.boards = {{0, {"A", 1, 0}}};
+        backend.libraryPorts = {"0. X_Port0"};
+        PortDiscovery d(backend);
+        EXPECT_EQ(d.ListClSerPorts(), !ports.empty()) << loaded << boards;
+        EXPECT_EQ(d.m_clserPorts, ports) << loaded << boards;
+    }
+}
+
+// The emulated makers' libraries found through CLSERIALPATH alone.
+TEST(SerialLibraryPortListTest, EachMakersPortsThroughItsOwnLibrary) {
+    clst::testing::ScopedEnv emulation("MARO_EMULATION", std::nullopt);
+    const std::string mro = platform::ProgramLibraryDirectory() + "/libclsermro.so";
+    const std::string xyz = platform::ProgramLibraryDirectory() + "/libclserxyz.so";
+    const std::string noCount =
+        platform::ProgramDirectory() + "/fake_clserial/lib/libclsernocount.so";
+    const std::vector<std::string> xyzPorts = {"0. XyzEmu_Port0 (EmuBoard_Port0)",
+                                               "1. XyzEmu_Port1 (EmuBoard_Port1)"};
+    struct Case {
+        std::map<std::string, std::string> links;  // name in CLSERIALPATH -> library
+        std::vector<std::string> ports;
+        std::string refused;
+    } cases[] = {
+        {{{"libclserxyz.so", xyz}, {"libother.so", mro}, {"clsermro.so", mro}}, xyzPorts, ""},
+        // File-name order; a library reached twice counts once.
+        {{{"libclserxyz.so", xyz}, {"libclsermro.so", mro}, {"libclserxyz-again.so", xyz}},
+         {"0. MaroEmu_Port0 (EmuBoard_Port0)", "1. MaroEmu_Port1 (EmuBoard_Port1)",
+          "2. XyzEmu_Port0 (EmuBoard_Port0)", "3. XyzEmu_Port1 (EmuBoard_Port1)"},
+         ""},
+        {{{"libclserbad.so", noCount}, {"libclserxyz.so", xyz}},
+         xyzPorts,
+         "libclserbad.so: no function clGetNumSerialPorts"},
+    };
+    for (const Case& c : cases) {
+        clst::testing::ScratchDir dir;
+        for (const auto& [name, target] : c.links)
+            ASSERT_EQ(symlink(target.c_str(), (dir / name).c_str()), 0);
+        std::vector<ClSerialLibrary> bound;
+        for (const auto& found : FindClSerialLibraries(nullptr, dir.path().c_str(), dir / "x"))
+            bound.push_back(BindClSerialLibrary(found.path));
+        std::vector<const ClSerialLibrary*> libraries;
+        for (const auto& library : bound)
+            libraries.push_back(&library);
+        const SerialLibraryPorts list = ListSerialLibraryPorts(libraries);
+        EXPECT_EQ(list.names, c.ports);
+        EXPECT_EQ(list.refused.size(), c.refused.empty() ? 0u : 1u);
+        for (const std::string& reason : list.refused)
+            EXPECT_THAT(reason, HasSubstr(c.refused));
+
+        // Every port open at once: a position sent to another library, or
+        // as its own index, finds its port in use or out of range.
+        SetClSerPortRoutes(list.routes);
+        std::vector<ClSerEndpoint> endpoints(list.names.size());
+        for (uint32_t i = 0; i < endpoints.size(); ++i)
+            EXPECT_EQ(endpoints[i].Open(i, 128), 0) << list.names[i];
+        EXPECT_EQ(ClSerEndpoint().Open(static_cast<uint32_t>(endpoints.size()), 128),
+                  kClErrInvalidIndex);
+        for (auto& endpoint : endpoints)
+            endpoint.Close();
+        SetClSerPortRoutes({});
+    }
 }

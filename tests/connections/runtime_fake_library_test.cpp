@@ -1,5 +1,6 @@
 // Stand-ins for the board maker's runtime and hardware-abstraction libraries,
-// built as shared libraries into fake install trees below <build>/tests (see
+// and for a Camera Link serial library that cannot list its ports, built as
+// shared libraries into fake install trees below <build>/tests (see
 // CMakeLists.txt). In the test program itself this file is empty.
 #if defined(CLST_FAKE_LIBRARY_KIND)
 
@@ -62,6 +63,26 @@ CLST_FAKE_EXPORT int32_t Acq_QuerySystemInfo(void* board, int32_t selector, int3
         return -2;
     std::snprintf(buffer, *bufferLength, "%d", 1);
     *bufferLength = 2;
+    return 0;
+}
+
+#elif CLST_FAKE_LIBRARY_KIND == 4  // a serial library without clGetNumSerialPorts
+
+CLST_FAKE_EXPORT int32_t clSerialInit(uint32_t, void**) {
+    return -10005;
+}
+CLST_FAKE_EXPORT int32_t clSetBaudRate(void*, uint32_t) {
+    return -10006;
+}
+CLST_FAKE_EXPORT void clSerialClose(void*) {}
+CLST_FAKE_EXPORT int32_t clSerialRead(void*, char*, uint32_t*, uint32_t) {
+    return -10006;
+}
+CLST_FAKE_EXPORT int32_t clSerialWrite(void*, char*, uint32_t*, uint32_t) {
+    return -10006;
+}
+CLST_FAKE_EXPORT int32_t clGetManufacturerInfo(char* name, uint32_t* size, uint32_t*) {
+    std::snprintf(name, *size, "NoCount");
     return 0;
 }
 

@@ -9,10 +9,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
-#include "platform/program_path.h"
+#include "relay/clser_library_search.h"
 #include "tests/support/test_io.h"
 
 namespace clst {
@@ -149,17 +152,41 @@ TEST(ClSerialLibraryBinding, MissingLibraryOrFunctionIsAStatus) {
     EXPECT_EQ(other.Open(0, 16), -10099);
 }
 
-TEST(ClSerialLibraryBinding, LibraryPathFromTheEnvironment) {
-    testing::ScopedEnv library("CLSERIAL_LIBRARY", std::nullopt);
-    int32_t status = 1;
-    EXPECT_EQ(ClSerialLibraryPath(status), platform::ProgramLibraryDirectory() + "/libclsermro.so");
-    EXPECT_EQ(status, 0);
-    library.Set("/opt/maker/lib/libclser.so");
-    EXPECT_EQ(ClSerialLibraryPath(status), "/opt/maker/lib/libclser.so");
-    EXPECT_EQ(status, 0);
-    library.Set("lib/libclsermro.so");
-    EXPECT_EQ(ClSerialLibraryPath(status), "");
-    EXPECT_EQ(status, -10098);
+TEST(ClSerialLibraryBinding, SearchOrderAndRefusals) {
+    namespace fs = std::filesystem;
+    testing::ScratchDir dir;
+    const std::string lib = dir / "lib", own = lib + "/libclsermro.so";
+    const std::string makers = dir / "makers", open = dir / "open", in = "CLSERIALPATH \"";
+    for (const std::string& d : {lib, makers, makers + "/libclserdir.so", open})
+        ASSERT_TRUE(fs::create_directory(d));
+    fs::permissions(open, fs::perms::others_write, fs::perm_options::add);
+    testing::WriteWholeFile(makers + "/libclsera.so", "");
+    // CLSERIAL_LIBRARY, CLSERIALPATH, whether the own library exists, what is found.
+    const std::tuple<const char*, std::string, bool, std::vector<ClSerialLibraryCandidate>>
+        cases[] = {
+            {"/opt/libclser.so", makers, true, {{"/opt/libclser.so", ""}}},
+            {"libclser.so",
+             makers,
+             true,
+             {{"libclser.so", "CLSERIAL_LIBRARY must be an absolute path"}}},
+            {nullptr, makers, true, {{own, ""}}},
+            {nullptr, "", false, {{own, ""}}},
+            {nullptr,
+             makers,
+             false,
+             {{makers + "/libclsera.so", ""},
+              {makers + "/libclserdir.so", makers + "/libclserdir.so is not a library file"}}},
+            {nullptr, ".", false, {{".", in + ".\" must be an absolute path"}}},
+            {nullptr, open, false, {{open, in + open + "\" is writable by other users"}}},
+            {nullptr, lib, false, {{lib, in + lib + "\" holds no libclser*.so"}}},
+        };
+    for (const auto& [library, searchPath, ownExists, found] : cases) {
+        if (ownExists)
+            testing::WriteWholeFile(own, "");
+        else
+            fs::remove(own);
+        EXPECT_EQ(FindClSerialLibraries(library, searchPath.c_str(), lib), found) << searchPath;
+    }
 }
 
 // The process binds its library once, so the refusals are run in a fresh

@@ -96,6 +96,16 @@ class FakeBackend : public DiscoveryBackend {
     }
     void CloseDevice(void* /*device*/) override { --openHandles; }
 
+    // What the serial libraries list by themselves.
+    bool runtimeLoaded = true;
+    std::vector<std::string> libraryPorts;
+
+    bool BoardRuntimeLoaded() override { return runtimeLoaded; }
+    bool ListSerialLibraryPorts(std::vector<std::string>& names) override {
+        names.insert(names.end(), libraryPorts.begin(), libraryPorts.end());
+        return !libraryPorts.empty();
+    }
+
     // Port-pair library.
     bool vcpReady = true;
     std::string vcpError;

@@ -365,19 +365,35 @@ class MissingLibrariesTest(FaultsCase):
         runtime = self.runtime_dir("runtime", emulated["libacqlib5.so"],
                                    emulated["libmaro_hal.so"])
         empty = self.runtime_dir("libc-runtime", libc, libc)
+        # Another maker's serial library, with no runtime of that maker.
+        makers = os.path.join(self.dir, "makers")
+        os.mkdir(makers)
+        os.symlink(emulated["libclserxyz.so"], os.path.join(makers, "libclserxyz.so"))
         no_boards = "Cannot find any CameraLink boards"
+        boards = "0. EmuBoard_Port0"
+        own_library = "0. MaroEmu_Port0 (EmuBoard_Port0)"
+        other_maker = "0. XyzEmu_Port0 (EmuBoard_Port0)"
         without_pairs = {k: v for k, v in emulated.items() if k != "libMaroVirtualComPort.so"}
+        without_serial = {k: v for k, v in emulated.items() if k != "libclsermro.so"}
         pair_text = "virtual COM port library \"" + os.path.join(self.dir, "inst", "lib",
                                                                   "libMaroVirtualComPort.so")
+        # Without the runtime the serial library lists its own ports.
         for name, libraries, variables, text in (
-                ("MARODIR5_64", emulated, {"MARODIR5_64": runtime}, None),
-                ("MARODIR5", emulated, {"MARODIR5": runtime}, None),
+                ("MARODIR5_64", emulated, {"MARODIR5_64": runtime}, boards),
+                ("MARODIR5", emulated, {"MARODIR5": runtime}, boards),
                 ("5000 slashes cut to the same folder", emulated,
-                 {"MARODIR5_64": runtime + "/" * 5000}, None),
-                ("no runtime", emulated, {}, no_boards),
-                ("a missing folder", emulated, {"MARODIR5_64": runtime + "-missing"}, no_boards),
-                ("5000 characters", emulated, {"MARODIR5_64": "/" + "x" * 4999}, no_boards),
-                ("a runtime without its functions", emulated, {"MARODIR5_64": empty}, no_boards),
+                 {"MARODIR5_64": runtime + "/" * 5000}, boards),
+                ("no runtime", emulated, {}, own_library),
+                ("a missing folder", emulated, {"MARODIR5_64": runtime + "-missing"},
+                 own_library),
+                ("5000 characters", emulated, {"MARODIR5_64": "/" + "x" * 4999}, own_library),
+                ("a runtime without its functions", emulated, {"MARODIR5_64": empty},
+                 own_library),
+                ("CLSERIALPATH ignored beside the own library", emulated,
+                 {"CLSERIALPATH": makers}, own_library),
+                ("another maker through CLSERIALPATH", without_serial,
+                 {"CLSERIALPATH": makers}, other_maker),
+                ("no runtime and no serial library", without_serial, {}, no_boards),
                 ("no port-pair library", without_pairs, {"MARODIR5_64": runtime},
                  "Cannot load the " + pair_text),
                 ("a port-pair library without its entries",
@@ -386,16 +402,28 @@ class MissingLibrariesTest(FaultsCase):
             with self.subTest(name):
                 shutil.rmtree(os.path.join(self.dir, "inst"), ignore_errors=True)
                 program = self.private_install(libraries)
-                env = {k: v for k, v in self.env.items() if k not in ("MARODIR5_64", "MARODIR5")}
+                env = {k: v for k, v in self.env.items()
+                       if k not in ("MARODIR5_64", "MARODIR5", "CLSERIALPATH")}
                 env.update(variables)
+                listing = self.run_tool("clsertolvane", "--list", program=program, env=env)
                 proc = self.start("COM7", "0", program=program, env=env)
-                if text is None:
+                if text in (boards, own_library, other_maker):
+                    self.assertEqual(listing.returncode, 0, listing.stderr)
+                    self.assertIn(f"  {text}\n", listing.stdout)
+                    self.assertIn("  COM7-ZADURUV7 (pair CNC7)\n", listing.stdout)
                     self.assertTrue(self.wait_connected(proc), self.err)
+                    self.assertIn(f"Connected: COM7<->{text}", self.err)
+                    with serial.Serial(self.com(), 9600, timeout=2) as port:
+                        port.write(b"id?\r")
+                        self.assertEqual(port.read_until(b"\n"), b"EMUCAM-2000 SN00000\r\n")
                     self.assert_stops_cleanly(proc)
                     continue
                 code, _, err = self.finish(proc)
                 self.assertEqual(code, 1, err)
                 self.assertIn(text, err)
+                if text == no_boards:
+                    self.assertEqual(listing.returncode, 1, listing.stdout)
+                    self.assertIn(text, listing.stderr)
 
 
 class HostileEnvironmentTest(FaultsCase):
