@@ -1,15 +1,13 @@
 #include "platform/device_namespace.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "platform/port_directory.h"
 #include "platform/win32_errors.h"
@@ -58,7 +56,8 @@ std::string ComDevice(int n) {
 }
 
 // A /dev/ttyS<n> node exists for every possible UART; only those with a
-// real port behind them count.
+// real port behind them count. sysfs tells without opening the device, which
+// would raise DTR and RTS on a real port.
 bool IsRealSerialDevice(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
@@ -67,14 +66,9 @@ bool IsRealSerialDevice(const std::string& path) {
     if (path.compare(0, 9, "/dev/ttyS") != 0) {
         return true;
     }
-    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    serial_struct info{};
-    const bool real = ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-    close(fd);
-    return real;
+    std::ifstream type("/sys/class/tty/" + path.substr(5) + "/type");
+    int uart = 0;
+    return static_cast<bool>(type >> uart) && uart != 0;  // 0 is PORT_UNKNOWN: no UART
 }
 
 }  // namespace
@@ -113,6 +107,11 @@ std::string ResolveDevicePath(const std::string& input) {
     return "/dev/" + name;
 }
 
+std::string SystemComPortDevice(int number) {
+    const std::string device = ComDevice(number);
+    return !device.empty() && IsRealSerialDevice(device) ? device : std::string();
+}
+
 std::vector<std::pair<std::string, std::string>> ListDosDevices() {
     std::vector<std::pair<std::string, std::string>> devices;
     const std::string dir = PortDirectoryPath();
@@ -138,8 +137,8 @@ std::vector<std::pair<std::string, std::string>> ListDosDevices() {
     }
     for (const auto& range : kComRanges) {
         for (int i = 0; i < kPerRange; ++i) {
-            const std::string device = range.device + std::to_string(i);
-            if (!IsRealSerialDevice(device))
+            const std::string device = SystemComPortDevice(range.first + i);
+            if (device.empty())
                 continue;
             const std::string name = "COM" + std::to_string(range.first + i);
             const bool taken = std::any_of(devices.begin(), devices.end(),

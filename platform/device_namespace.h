@@ -15,6 +15,10 @@ namespace clst::platform {
 // anything else as /dev/NAME.
 std::string ResolveDevicePath(const std::string& name);
 
+// The Linux device behind COM<number> (as ResolveDevicePath maps it) when a
+// real serial port is there, else "".
+std::string SystemComPortDevice(int number);
+
 // Every name the namespace knows that exists right now, with its target:
 // the port directory's links, then COMn for the serial devices present.
 std::vector<std::pair<std::string, std::string>> ListDosDevices();

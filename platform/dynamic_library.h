@@ -9,7 +9,7 @@ namespace clst::platform {
 // paths: never from the current directory or a search path, so a planted
 // file cannot take the place of the maker's library.
 class DynamicLibrary {
-public:
+  public:
     DynamicLibrary() = default;
     ~DynamicLibrary();
     DynamicLibrary(const DynamicLibrary&) = delete;
@@ -31,7 +31,7 @@ public:
     const std::string& error() const { return error_; }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     void* handle_ = nullptr;
     std::string path_;
     std::string error_;

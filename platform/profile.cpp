@@ -194,6 +194,28 @@ bool WriteAtomically(const std::string& path, const std::string& content, mode_t
     return ok;
 }
 
+// The file a profile path names: a symbolic link stands for its target, as
+// on Windows, so that a write replaces the target's contents and keeps the
+// link. A dangling link is the file it would create; a loop of links is left
+// for the write to fail on.
+std::string FollowLinks(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        char target[4096];
+        const ssize_t n = ::readlink(current.c_str(), target, sizeof target);
+        if (n <= 0 || static_cast<std::size_t>(n) == sizeof target)
+            return current;
+        std::string next(target, static_cast<std::size_t>(n));
+        if (next.front() != '/') {
+            const std::size_t slash = current.rfind('/');
+            next =
+                (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + next;
+        }
+        current = next;
+    }
+    return current;
+}
+
 }  // namespace
 
 std::string ReadProfileString(const std::string& section, const std::string& key,
@@ -245,9 +267,10 @@ bool WriteProfileString(const std::string& section, const std::string& key,
     if (Trim(section) != section || Trim(key) != key)
         return false;
 
+    const std::string file = FollowLinks(path);
     std::string content;
     mode_t mode = 0644;
-    const Load load = ReadWholeFile(path, content, &mode);
+    const Load load = ReadWholeFile(file, content, &mode);
     if (load == Load::kRefused)
         return false;
 
@@ -294,7 +317,7 @@ bool WriteProfileString(const std::string& section, const std::string& key,
         out += line.text + line.end;
     if (out.size() > kMaxProfileFileSize)
         return false;
-    return WriteAtomically(path, out, mode);
+    return WriteAtomically(file, out, mode);
 }
 
 }  // namespace clst::platform

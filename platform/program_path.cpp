@@ -36,7 +36,9 @@ std::string ParentDirectory(const std::string& path) {
     return path.substr(0, slash);
 }
 
-std::string ProgramDirectory() { return ParentDirectory(ProgramPath()); }
+std::string ProgramDirectory() {
+    return ParentDirectory(ProgramPath());
+}
 
 std::string ProgramLibraryDirectory() {
     std::string dir = ProgramDirectory();

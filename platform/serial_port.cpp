@@ -30,6 +30,9 @@ struct SerialPort {
     uint8_t byteSize = 8;
     uint8_t parity = 0;
     uint8_t stopBits = 0;
+    // The DTR and RTS control modes last set (the DCB's two-bit fields).
+    uint32_t dtrControl = 1;
+    uint32_t rtsControl = 1;
 };
 
 namespace {
@@ -204,11 +207,11 @@ bool GetCommState(SerialHandle handle, Dcb& dcb) {
         flags |= kDcbOutX;
     if (t.c_iflag & IXOFF)
         flags |= kDcbInX;
-    // Linux raises DTR and RTS while the port is open unless hardware flow
-    // control drives RTS: report them as the "enable" control modes.
-    flags |= 1u << 4;
+    // Linux raises DTR and RTS when a port is opened: "enable" until the
+    // modes are set; hardware flow control drives RTS itself.
+    flags |= (handle->dtrControl & 3u) << 4;
     if (!(t.c_cflag & CRTSCTS))
-        flags |= 1u << 12;
+        flags |= (handle->rtsControl & 3u) << 12;
     dcb.Flags = flags;
     dcb.XonChar = static_cast<char>(t.c_cc[VSTART]);
     dcb.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
@@ -288,6 +291,26 @@ bool SetCommState(SerialHandle handle, const Dcb& dcb) {
     cfsetospeed(&t, speed);
     if (tcsetattr(handle->fd, TCSANOW, &t) != 0)
         return FailErrno();
+    // DTR and RTS follow their control modes: "disable" lowers the line and
+    // "enable" raises it (a pty has no modem lines and refuses both).
+    const uint32_t dtrControl = (dcb.Flags & kDcbDtrControlMask) >> 4;
+    const uint32_t rtsControl = (dcb.Flags & kDcbRtsControlMask) >> 12;
+    int raise = 0;
+    int lower = 0;
+    if (dtrControl == 0)
+        lower |= TIOCM_DTR;
+    else if (dtrControl == 1)
+        raise |= TIOCM_DTR;
+    if (!(t.c_cflag & CRTSCTS) && rtsControl == 0)
+        lower |= TIOCM_RTS;
+    else if (!(t.c_cflag & CRTSCTS) && rtsControl == 1)
+        raise |= TIOCM_RTS;
+    if (lower != 0)
+        ioctl(handle->fd, TIOCMBIC, &lower);
+    if (raise != 0)
+        ioctl(handle->fd, TIOCMBIS, &raise);
+    handle->dtrControl = dtrControl;
+    handle->rtsControl = rtsControl;
     handle->baud = dcb.BaudRate;
     handle->formatSet = true;
     handle->byteSize = dcb.ByteSize;

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "emulation/portpairs/pair_names.h"
+#include "platform/device_namespace.h"
 #include "platform/port_directory.h"
 
 extern char** environ;
@@ -305,13 +306,6 @@ std::string HostProgramPath() {
     return path + "bin/" + maro_vcp::kHostProgramName;
 }
 
-bool IsSystemPort(int number) {
-    // COM<n> stands for the n-th on-board UART, as on the PC it came from.
-    const std::string path = "/dev/ttyS" + std::to_string(number - 1);
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
-}
-
 // Why `number` cannot be installed, or "" when it can. Directory lock held.
 std::string Occupant(const std::string& dir, int number) {
     for (const std::string& name :
@@ -323,9 +317,11 @@ std::string Occupant(const std::string& dir, int number) {
                        : "The port " + name + " already exists in \"" + dir + "\".";
         }
     }
-    if (IsSystemPort(number)) {
-        return "COM" + std::to_string(number) + " is a serial port of this system (/dev/ttyS" +
-               std::to_string(number - 1) + ").";
+    // The same ports the program lists as the system's own.
+    const std::string device = clst::platform::SystemComPortDevice(number);
+    if (!device.empty()) {
+        return "COM" + std::to_string(number) + " is a serial port of this system (" + device +
+               ").";
     }
     return std::string();
 }

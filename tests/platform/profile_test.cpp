@@ -145,4 +145,20 @@ TEST_F(ProfileTest, ReplacingKeepsTheFilesPermissions) {
     EXPECT_EQ(Get(), "[s]\nk=2\n");
 }
 
+TEST_F(ProfileTest, WritesThroughALinkToItsTargetAndKeepsTheLink) {
+    Put("[s]\nk=1\n");
+    const std::string link = dir_ + "/link.ini";
+    const std::string chain = dir_ + "/chain.ini";
+    ASSERT_EQ(::symlink("t.ini", link.c_str()), 0);  // relative, as users make them
+    ASSERT_EQ(::symlink(link.c_str(), chain.c_str()), 0);
+    ASSERT_TRUE(WriteProfileString("s", "k", "2", chain));
+    EXPECT_EQ(Get(), "[s]\nk=2\n");
+    struct stat st {};
+    ASSERT_EQ(::lstat(chain.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(FilesInDir(), 3);
+}
+
 }  // namespace

@@ -114,8 +114,10 @@ TEST(ComPortEndpointTest, LineSettingsAsTheKernelSeesThem) {
         EXPECT_EQ(dcb.StopBits, c.stop);
         EXPECT_TRUE(dcb.Flags & platform::kDcbBinary);
         EXPECT_EQ(dcb.Flags & (platform::kDcbParity | platform::kDcbOutxCtsFlow |
-                               platform::kDcbOutX | platform::kDcbInX),
-                  0u);
+                               platform::kDcbOutX | platform::kDcbInX |
+                               platform::kDcbDtrControlMask | platform::kDcbRtsControlMask),
+                  0u)
+            << "no flow control; DTR and RTS disabled";
         platform::CommTimeouts timeouts;
         ASSERT_TRUE(platform::GetCommTimeouts(port.handle(), timeouts));
         EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 100u);
