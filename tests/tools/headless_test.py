@@ -81,8 +81,10 @@ class HeadlessTest(E2ETestCase):
         # Nobody reads the program's standard output: the echo lines pile up.
         proc = self.start_connected("--echo", "COM7", "0", "921600,N,8,1")
         with open_serial(self.com(), 921600, timeout=5) as port:
-            for seed in range(6):
-                block = bytes((seed * 31 + i * 7) & 0xFF for i in range(64 * 1024))
+            # Blocks well below what the pair buffers, so that the echo never
+            # waits for this writer to read.
+            for seed in range(8):
+                block = bytes((seed * 31 + i * 7) & 0xFF for i in range(16 * 1024))
                 port.write(block)
                 self.assertEqual(port.read(len(block)), block, seed)
         # The stop signal works while standard output still is not read.
