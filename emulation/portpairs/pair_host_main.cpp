@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,7 +38,7 @@ namespace {
 constexpr int kReadyFd = 3;
 // How often the host checks that its state file is still its own: a pair
 // whose port directory was wiped must not linger as an orphan process.
-constexpr int kStateCheckMs = 2000;
+constexpr auto kStateCheck = std::chrono::seconds(2);
 // Back-off when a master reports a hang-up, so a closed end never spins.
 constexpr int kHangupBackoffMs = 50;
 
@@ -257,7 +258,53 @@ class EndClaims {
 
 EndClaims g_claims;
 
+// A client's change of the COM end's line rate is carried over to the device
+// end, where a relay that follows the client's rate sees it. The host checks
+// after every wake-up, before it moves any byte: bytes the client wrote after
+// the change reach the device end only after the new rate.
+class LineRateCarrier {
+  public:
+    void Start(int comMaster, int deviceMaster) {
+        comMaster_ = comMaster;
+        deviceMaster_ = deviceMaster;
+        last_ = Rate(comMaster_);
+    }
+
+    void Check() {
+        const speed_t rate = Rate(comMaster_);
+        if (rate == last_ || rate == B0) {
+            return;
+        }
+        last_ = rate;
+        termios device{};
+        if (tcgetattr(deviceMaster_, &device) == 0) {
+            cfsetispeed(&device, rate);
+            cfsetospeed(&device, rate);
+            tcsetattr(deviceMaster_, TCSANOW, &device);
+        }
+    }
+
+  private:
+    // On a master the termios calls act on its slave.
+    static speed_t Rate(int master) {
+        termios t{};
+        return tcgetattr(master, &t) == 0 ? cfgetospeed(&t) : B0;
+    }
+
+    int comMaster_ = -1;
+    int deviceMaster_ = -1;
+    speed_t last_ = B0;
+};
+
+LineRateCarrier g_lineRate;
+
+// How long an idle host waits before it looks for a changed line rate that
+// no byte has followed yet.
+constexpr int kLineRateCheckMs = 250;
+
 void Relay(int comMaster, int deviceMaster, int signalFd) {
+    g_lineRate.Start(comMaster, deviceMaster);
+    auto stateCheckDue = std::chrono::steady_clock::now();
     g_toDevice.from = comMaster;
     g_toDevice.to = deviceMaster;
     g_toCom.from = deviceMaster;
@@ -288,7 +335,7 @@ void Relay(int comMaster, int deviceMaster, int signalFd) {
         fds[2].events = POLLIN;
         fds[3].fd = g_claims.fd();
         fds[3].events = POLLIN;
-        const int ready = poll(fds, 4, backoff ? kHangupBackoffMs : kStateCheckMs);
+        const int ready = poll(fds, 4, backoff ? kHangupBackoffMs : kLineRateCheckMs);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -301,8 +348,12 @@ void Relay(int comMaster, int deviceMaster, int signalFd) {
         if (fds[3].revents != 0) {
             g_claims.TakeEvents();
         }
-        if (ready == 0 && !backoff && !StateFileIsOurs()) {
-            return;
+        g_lineRate.Check();
+        if (ready == 0 && std::chrono::steady_clock::now() >= stateCheckDue) {
+            stateCheckDue = std::chrono::steady_clock::now() + kStateCheck;
+            if (!StateFileIsOurs()) {
+                return;
+            }
         }
         for (int i = 0; i < 2; ++i) {
             const short revents = fds[i].revents;
