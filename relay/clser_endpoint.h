@@ -16,13 +16,15 @@ inline constexpr int32_t kClErrFunctionNotFound = -10099;
 // Every write gives the camera this long to take the bytes.
 inline constexpr uint32_t kClSerWriteTimeoutMs = 200;
 
-// The five library functions the endpoint calls, or why they are missing.
+// The five library functions the endpoint calls, or why they are missing,
+// and clGetNumBytesAvail when the library exports it (it is optional).
 struct ClSerialLibrary {
     using InitFn = int32_t (*)(uint32_t, void**);
     using SetBaudRateFn = int32_t (*)(void*, uint32_t);
     using CloseFn = void (*)(void*);
     using ReadFn = int32_t (*)(void*, char*, uint32_t*, uint32_t);
     using WriteFn = int32_t (*)(void*, char*, uint32_t*, uint32_t);
+    using NumBytesAvailFn = int32_t (*)(void*, uint32_t*);
 
     int32_t status = kClErrUnableToLoadDll;  // 0 when every function is bound
     std::string path;
@@ -32,6 +34,7 @@ struct ClSerialLibrary {
     CloseFn close = nullptr;
     ReadFn read = nullptr;
     WriteFn write = nullptr;
+    NumBytesAvailFn numBytesAvail = nullptr;  // null: not exported
 };
 
 // Where the library is taken from: $CLSERIAL_LIBRARY when set (it must be
@@ -39,8 +42,9 @@ struct ClSerialLibrary {
 // is empty), else "<program lib dir>/libclsermro.so".
 std::string ClSerialLibraryPath(int32_t& status);
 
-// Loads the library at `absolutePath` and binds the five functions. The
-// library stays loaded until the process ends.
+// Loads the library at `absolutePath` and binds the five functions (and
+// clGetNumBytesAvail when present). The library stays loaded until the
+// process ends.
 ClSerialLibrary BindClSerialLibrary(const std::string& absolutePath);
 
 // The library of this process, bound on first use and kept; a failure is
@@ -59,6 +63,13 @@ class ClSerEndpoint {
     int32_t Read(void* buffer, uint64_t& count, uint32_t timeoutMs);
     int32_t Write(const void* buffer, uint64_t size, uint64_t& written);
     bool IsOpen() const { return reference_ != nullptr; }
+
+    // Whether the library can tell how many received bytes are waiting, and
+    // how many: a read of exactly that many never runs into the time-out.
+    bool CanCountBytes();
+    // The library's status, or kClErrFunctionNotFound without the function;
+    // count is left as it was on failure.
+    int32_t BytesAvailable(uint64_t& count);
 
   private:
     const ClSerialLibrary& Library();
