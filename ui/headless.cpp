@@ -82,9 +82,10 @@ void PrintLines(clst::QueuedEchoSink& sink, std::vector<std::string>& lines) {
 
 void Usage(FILE* out) {
     std::fprintf(out,
-                 "Usage: clsertolvane [COMn INDEX [BAUD,PARITY,DATA,STOP] [AUTORUN]]\n"
-                 "       clsertolvane --headless [--echo] COMn INDEX [BAUD,PARITY,DATA,STOP] "
-                 "[AUTORUN]\n"
+                 "Usage: clsertolvane [--low-latency] [COMn INDEX [BAUD,PARITY,DATA,STOP] "
+                 "[AUTORUN]]\n"
+                 "       clsertolvane --headless [--echo] [--low-latency] COMn INDEX "
+                 "[BAUD,PARITY,DATA,STOP] [AUTORUN]\n"
                  "\n"
                  "Without --headless the program opens its window (and connects when the\n"
                  "words name a connection); with --headless it runs without a window.\n"
@@ -92,15 +93,19 @@ void Usage(FILE* out) {
                  "Relays the virtual port pair whose COM port is COMn (other programs open COMn)\n"
                  "to the Camera Link serial port INDEX, for example\n"
                  "  clsertolvane --headless --echo COM5 0 115200,N,8,1\n"
-                 "  --echo      print every relayed block on standard output\n"
-                 "  --version   print the version\n"
+                 "Options go before the words, in any order:\n"
+                 "  --echo         print every relayed block on standard output\n"
+                 "  --low-latency  relay bytes as soon as they arrive in either direction:\n"
+                 "                 command round trips close to the line's own time, for a\n"
+                 "                 little more CPU while bytes flow\n"
+                 "  --version      print the version\n"
                  "Messages go to standard error. SIGINT or SIGTERM disconnects and exits 0;\n"
                  "a connection error, a failed connection or a relay stopped by a camera\n"
                  "write error exits 1.\n");
 }
 
-int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPairLibrary& pairs,
-                const sigset_t& stopSignals) {
+int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::RelayMode mode,
+                clst::PortPairLibrary& pairs, const sigset_t& stopSignals) {
     if (args.comPort.empty()) {
         std::fprintf(stderr, "clsertolvane: no connection given (a COM port and an index)\n");
         Usage(stderr);
@@ -110,6 +115,7 @@ int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPair
     NoSettingsDialog dialog;
     clst::ConnectionControl control(view, dialog, args.comPort, args.index, args.serialParams);
     control.m_settings.echo = echo;
+    control.SetRelayMode(mode);
     // The window keeps a start with line settings quiet so that an automatic
     // start pops up no boxes; here a message is only a line on standard
     // error, and the reason of a failed start is all a service log has.
@@ -132,8 +138,9 @@ int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPair
                          : "the connection failed");
         return 1;
     }
-    std::fprintf(stderr, "%s: %s %s\n", view.panes[0].c_str(), view.panes[1].c_str(),
-                 view.panes[2].c_str());
+    std::fprintf(stderr, "%s: %s %s%s\n", view.panes[0].c_str(), view.panes[1].c_str(),
+                 view.panes[2].c_str(),
+                 control.relayMode() == clst::RelayMode::kLowLatency ? " (low latency)" : "");
 
     std::vector<std::string> lines;
     const timespec tick{0, 50 * 1000 * 1000};
@@ -177,7 +184,7 @@ void PrintUsage(FILE* out) {
     Usage(out);
 }
 
-int RunHeadlessMain(const std::vector<std::string>& words) {
+int RunHeadlessMain(const std::vector<std::string>& words, RelayMode mode) {
     bool echo = false;
     for (const auto& word : words) {
         if (word == "--echo")
@@ -205,7 +212,7 @@ int RunHeadlessMain(const std::vector<std::string>& words) {
     UsePortPairLibrary(hooks, pairs);
     hooks.showMessage = [](const std::string& text, unsigned) { PrintMessage(text, ""); };
     hooks.runMainWindow = [&](const clst::MainWindowArguments& args) {
-        exitCode = RunHeadless(args, echo, pairs, stopSignals);
+        exitCode = RunHeadless(args, echo, mode, pairs, stopSignals);
     };
     clst::RunStartup(words, info, hooks);
     return exitCode;
