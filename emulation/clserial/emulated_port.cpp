@@ -231,11 +231,16 @@ int32_t EmulatedPort::Write(const char* buffer, uint32_t& count, uint32_t timeou
         if (room == 0)
             break;  // time-out with the queue still full
         const size_t n = std::min<size_t>(room, limit - done);
-        if (txQueue_.empty())
+        const bool wasEmpty = txQueue_.empty();
+        if (wasEmpty)
             txClock_ = std::max(txClock_, Clock::now());
         txQueue_.insert(txQueue_.end(), buffer + done, buffer + done + n);
         done += static_cast<uint32_t>(n);
-        Wake();
+        // A line thread with bytes queued already sleeps only until they are
+        // due. Woken for every insert, it and a writer waiting for room in a
+        // full queue would hand each other a byte or two at a time.
+        if (wasEmpty)
+            Wake();
     }
     count = done;
     if (stopping_)
