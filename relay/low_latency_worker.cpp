@@ -13,10 +13,11 @@ namespace clst {
 
 LowLatencyPacer::Wait LowLatencyPacer::Next(Clock::time_point now) const {
     if (cameraReadFailed_) {
-        return {Side::kCom, kComReadTimeoutMs};
+        return {Side::kCom, kComReadTimeoutMs, 0};
     }
     const bool busy = lastBytes_ && now - *lastBytes_ < kLowLatencyBusySpan;
-    return {side_, busy ? kLowLatencyBusyWaitMs : kLowLatencyQuietWaitMs};
+    return {side_, busy ? kLowLatencyBusyWaitMs : kLowLatencyQuietWaitMs,
+            streaming_ ? kLowLatencyBusyWaitMs : 0};
 }
 
 void LowLatencyPacer::Passed(bool toCamera, bool toCom, bool cameraReadFailed,
@@ -30,6 +31,8 @@ void LowLatencyPacer::Passed(bool toCamera, bool toCom, bool cameraReadFailed,
     } else if (toCom) {
         side_ = Side::kCom;
     }
+    // The side to wait on next sent bytes in this pass too.
+    streaming_ = side_ == Side::kCamera ? toCom : toCamera;
 }
 
 namespace {
@@ -200,6 +203,9 @@ uint32_t LowLatencyThreadProc(void* /*unused*/) {
         // The side waited on goes first; what the other side sent meanwhile
         // is taken right after it.
         const LowLatencyPacer::Wait wait = pacer.Next(LowLatencyPacer::Clock::now());
+        if (wait.pauseMs > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(wait.pauseMs));
+        }
         Outcome toCamera;
         Outcome toCom;
         if (wait.side == Side::kCamera) {

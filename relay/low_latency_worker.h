@@ -24,9 +24,13 @@ inline constexpr std::chrono::milliseconds kLowLatencyBusySpan{100};
 // (the next command is due). So a command and its answer are each picked up
 // the moment they arrive, and only bytes from the other side wait for the
 // end of the wait: 1 ms while busy, 10 ms once quiet, which keeps a quiet
-// connection cheap. After a failed camera read a pass waits on the COM side
-// as long as the default worker does, so a library that keeps failing adds
-// lines at the default worker's pace.
+// connection cheap. While the side to wait on keeps sending (a stream rather
+// than a command or an answer), a pass first pauses 1 ms, so that a stream
+// moves in blocks of about 1 ms of the line rather than a few bytes a pass
+// (a line delivers its bytes one by one, and a relay that takes each at once
+// spends a core on it). After a failed camera read a pass waits on the COM
+// side as long as the default worker does, so a library that keeps failing
+// adds lines at the default worker's pace.
 class LowLatencyPacer {
   public:
     using Clock = std::chrono::steady_clock;
@@ -34,6 +38,7 @@ class LowLatencyPacer {
     struct Wait {
         Side side;
         uint32_t ms;
+        uint32_t pauseMs;  // before the wait
     };
 
     Wait Next(Clock::time_point now) const;
@@ -42,6 +47,7 @@ class LowLatencyPacer {
 
   private:
     Side side_ = Side::kCom;
+    bool streaming_ = false;
     bool cameraReadFailed_ = false;
     std::optional<Clock::time_point> lastBytes_;
 };
