@@ -150,7 +150,7 @@ bool ConnectionControl::Connect() {
     view_.SetMenuItemEnabled(kCmdDisconnect, true);
     view_.SetTrayConnected(true);
     view_.ChangeTrayIcon(kIconConnected);
-    m_pRelay->Start(view_.EchoList());
+    m_pRelay->Start(view_.EchoList(), relayMode_);
     view_.StartTimer(kErrorTimerId, kErrorTimerPeriodMs);
     return true;
 }

@@ -85,6 +85,11 @@ class ConnectionControl {
     // The echo menu command: flips the echo setting and the relay's flag.
     void ToggleEcho();
 
+    // How the workers of later connections relay (the front ends' option
+    // --low-latency); a running worker keeps the mode it was started with.
+    void SetRelayMode(RelayMode mode) { relayMode_ = mode; }
+    RelayMode relayMode() const { return relayMode_; }
+
     ConnectionSettings m_settings;
     bool m_bConnected = false;
     std::unique_ptr<RelayWorker> m_pRelay;
@@ -106,6 +111,7 @@ class ConnectionControl {
     PortSettingsHandOver& dialog_;
     std::string linkText_;
     std::string lineText_;
+    RelayMode relayMode_ = RelayMode::kDefault;
 };
 
 }  // namespace clst

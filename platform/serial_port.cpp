@@ -100,9 +100,10 @@ int QuietGapMs(uint32_t baud) {
     return std::max<int>(1, static_cast<int>((us + 999) / 1000));
 }
 
+// Rounded up: a wait must not end before its deadline (a 1 ms time-out
+// would otherwise not wait at all).
 int RemainingMs(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 

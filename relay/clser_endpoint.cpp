@@ -49,6 +49,8 @@ ClSerialLibrary BindClSerialLibrary(const std::string& absolutePath) {
         dl.Symbol("clGetManufacturerInfo"));
     lib.getSerialPortIdentifier = reinterpret_cast<ClSerialLibrary::GetSerialPortIdentifierFn>(
         dl.Symbol("clGetSerialPortIdentifier"));
+    lib.numBytesAvail =
+        reinterpret_cast<ClSerialLibrary::NumBytesAvailFn>(dl.Symbol("clGetNumBytesAvail"));
     lib.status = 0;
     dl.Leak();
     return lib;
@@ -136,6 +138,25 @@ int32_t ClSerEndpoint::Write(const void* buffer, uint64_t size, uint64_t& writte
         return status;
     written = n;
     return n == size ? 0 : kClSerShortWrite;
+}
+
+bool ClSerEndpoint::CanCountBytes() {
+    const ClSerialLibrary& lib = Library();
+    return lib.status == 0 && lib.numBytesAvail != nullptr;
+}
+
+int32_t ClSerEndpoint::BytesAvailable(uint64_t& count) {
+    const ClSerialLibrary& lib = Library();
+    if (lib.status != 0)
+        return lib.status;
+    if (lib.numBytesAvail == nullptr)
+        return kClErrFunctionNotFound;
+    uint32_t n = 0;
+    const int32_t status = lib.numBytesAvail(reference_, &n);
+    if (status < 0)
+        return status;
+    count = n;
+    return 0;
 }
 
 }  // namespace clst

@@ -18,7 +18,8 @@ inline constexpr int32_t kClErrFunctionNotFound = -10099;
 inline constexpr uint32_t kClSerWriteTimeoutMs = 200;
 
 // The five library functions the endpoint calls, or why they are missing,
-// and the optional ones that list the library's ports.
+// and the optional ones that list the library's ports and count its
+// received bytes.
 struct ClSerialLibrary {
     using InitFn = int32_t (*)(uint32_t, void**);
     using SetBaudRateFn = int32_t (*)(void*, uint32_t);
@@ -28,6 +29,7 @@ struct ClSerialLibrary {
     using GetNumSerialPortsFn = int32_t (*)(uint32_t*);
     using GetManufacturerInfoFn = int32_t (*)(char*, uint32_t*, uint32_t*);
     using GetSerialPortIdentifierFn = int32_t (*)(uint32_t, char*, uint32_t*);
+    using NumBytesAvailFn = int32_t (*)(void*, uint32_t*);
 
     int32_t status = kClErrUnableToLoadDll;  // 0 when every function is bound
     std::string path;
@@ -41,6 +43,7 @@ struct ClSerialLibrary {
     GetNumSerialPortsFn getNumSerialPorts = nullptr;
     GetManufacturerInfoFn getManufacturerInfo = nullptr;
     GetSerialPortIdentifierFn getSerialPortIdentifier = nullptr;
+    NumBytesAvailFn numBytesAvail = nullptr;
 };
 
 // Loads the library at `absolutePath` and binds the five functions, and the
@@ -65,6 +68,13 @@ class ClSerEndpoint {
     int32_t Read(void* buffer, uint64_t& count, uint32_t timeoutMs);
     int32_t Write(const void* buffer, uint64_t size, uint64_t& written);
     bool IsOpen() const { return reference_ != nullptr; }
+
+    // Whether the library can tell how many received bytes are waiting, and
+    // how many: a read of exactly that many never runs into the time-out.
+    bool CanCountBytes();
+    // The library's status, or kClErrFunctionNotFound without the function;
+    // count is left as it was on failure.
+    int32_t BytesAvailable(uint64_t& count);
 
   private:
     // The library of the last Open; before any Open, the fixed one or the

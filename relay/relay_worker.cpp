@@ -7,6 +7,8 @@
 #include <system_error>
 #include <utility>
 
+#include "relay/low_latency_worker.h"
+#include "relay/relay_lines.h"
 #include "relay/relay_state.h"
 
 namespace clst {
@@ -20,32 +22,16 @@ std::atomic<bool> g_connectionError{false};
 std::atomic<bool> g_echoEnabled{false};
 std::atomic<EchoSink*> g_echoListBox{nullptr};
 
-namespace {
-
 void AddLine(std::string_view line) {
     if (EchoSink* sink = g_echoListBox.load()) {
         sink->AddString(line);
     }
 }
 
-// The numbers of every line are printed as signed 32-bit decimals.
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-    char text[256];
-    int n = std::snprintf(text, sizeof text, format, args...);
-    if (n < 0) {
-        return {};
-    }
-    return std::string(
-        text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
-}
-
 void EchoBlock(const char* direction, const EchoRecord& record) {
     AddLine(direction);
     EchoBytes(record);
 }
-
-}  // namespace
 
 std::string FormatEchoLine(const uint8_t* data, size_t count) {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -196,13 +182,17 @@ int32_t RelayWorker::OpenComPort() {
         static_cast<uint8_t>(dataBits_ & 0xFF), static_cast<uint8_t>(stopBits_ & 0xFF));
 }
 
-bool RelayWorker::Start(EchoSink* listBox) {
+bool RelayWorker::Start(EchoSink* listBox, RelayMode mode) {
     g_echoListBox = listBox;
     g_relayRunning = true;
     try {
         ended_ = false;
-        thread_ = std::thread([this] {
-            RelayThreadProc(this);
+        thread_ = std::thread([this, mode] {
+            if (mode == RelayMode::kLowLatency) {
+                LowLatencyThreadProc(this);
+            } else {
+                RelayThreadProc(this);
+            }
             ended_ = true;
         });
     } catch (const std::system_error&) {

@@ -40,6 +40,11 @@ std::string FormatEchoLine(const uint8_t* data, size_t count);
 // last status it saw.
 uint32_t RelayThreadProc(void* unused);
 
+// Which body the worker thread runs: RelayThreadProc, or
+// LowLatencyThreadProc (relay/low_latency_worker.h), which relays bytes as
+// soon as they arrive in either direction.
+enum class RelayMode { kDefault, kLowLatency };
+
 class RelayWorker {
   public:
     RelayWorker(std::string comDevicePath, int32_t clserPortIndex, uint32_t clserBaudCode,
@@ -50,10 +55,10 @@ class RelayWorker {
 
     int32_t OpenClSerPort();
     int32_t OpenComPort();
-    // Records the echo list, raises g_relayRunning and starts the thread.
-    // Returns false when the thread could not be made (the ports stay open
-    // for Stop to close).
-    bool Start(EchoSink* listBox);
+    // Records the echo list, raises g_relayRunning and starts the thread
+    // with the body of `mode`. Returns false when the thread could not be
+    // made (the ports stay open for Stop to close).
+    bool Start(EchoSink* listBox, RelayMode mode = RelayMode::kDefault);
     // Lowers g_relayRunning, waits until the worker has left its loop, closes
     // the Camera Link port and then the COM port, and joins the thread.
     void Stop();

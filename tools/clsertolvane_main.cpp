@@ -1,9 +1,12 @@
 // clsertolvane: the program. With --headless it runs without a window;
-// otherwise it opens its window on the Qt platform of the session.
+// otherwise it opens its window on the Qt platform of the session. Options
+// go before the words; they match none of the word tests, so they are handed
+// on with the words.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "relay/relay_worker.h"
 #include "ui/headless.h"
 #include "ui/qt/gui_application.h"
 
@@ -13,6 +16,7 @@
 
 int main(int argc, char** argv) {
     bool headless = false;
+    clst::RelayMode mode = clst::RelayMode::kDefault;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -27,9 +31,11 @@ int main(int argc, char** argv) {
         // Listing the ports needs no window either.
         if (arg == "--headless" || arg == "--list")
             headless = true;
+        if (arg == "--low-latency")
+            mode = clst::RelayMode::kLowLatency;
         words.push_back(arg);
     }
     if (headless)
-        return clst::RunHeadlessMain(words);
-    return clst::RunGuiApplication(argc, argv, words);
+        return clst::RunHeadlessMain(words, mode);
+    return clst::RunGuiApplication(argc, argv, words, mode);
 }

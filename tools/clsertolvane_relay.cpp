@@ -27,11 +27,12 @@ constexpr BaudEntry kBaudRates[] = {{9600, 1},    {19200, 2},   {38400, 4},   {5
 
 void Usage(FILE* out) {
     std::fprintf(out,
-                 "Usage: clsertolvane-relay [--echo] [--baud BITS] PORT INDEX\n"
+                 "Usage: clsertolvane-relay [--echo] [--low-latency] [--baud BITS] PORT INDEX\n"
                  "\n"
                  "Relays the serial port PORT (a port-directory name such as ZADURUV5, COM1\n"
                  "or a /dev name) to the Camera Link serial port INDEX until Ctrl+C.\n"
                  "  --echo        print every relayed block\n"
+                 "  --low-latency relay bytes as soon as they arrive in either direction\n"
                  "  --baud BITS   line rate of both sides, 9600..921600 (default 115200)\n");
 }
 
@@ -64,12 +65,15 @@ void PrintLines(clst::QueuedEchoSink& sink, std::vector<std::string>& lines) {
 
 int main(int argc, char** argv) {
     bool echo = false;
+    clst::RelayMode mode = clst::RelayMode::kDefault;
     uint32_t baud = 115200;
     std::vector<const char*> words;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--echo") {
             echo = true;
+        } else if (arg == "--low-latency") {
+            mode = clst::RelayMode::kLowLatency;
         } else if (arg == "--baud" && i + 1 < argc) {
             if (!ParseUnsigned(argv[++i], baud)) {
                 std::fprintf(stderr, "clsertolvane-relay: bad baud rate \"%s\"\n", argv[i]);
@@ -131,7 +135,7 @@ int main(int argc, char** argv) {
     }
     clst::QueuedEchoSink sink;
     clst::g_echoEnabled = echo;
-    if (!worker.Start(&sink)) {
+    if (!worker.Start(&sink, mode)) {
         worker.Stop();
         std::fprintf(stderr, "clsertolvane-relay: cannot start the relay thread\n");
         return 1;

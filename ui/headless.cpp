@@ -169,9 +169,10 @@ class OutputPrinter {
 
 void Usage(FILE* out) {
     std::fprintf(out,
-                 "Usage: clsertolvane [COMn INDEX [BAUD,PARITY,DATA,STOP] [AUTORUN]]\n"
-                 "       clsertolvane --headless [--echo] COMn INDEX [BAUD,PARITY,DATA,STOP] "
-                 "[AUTORUN]\n"
+                 "Usage: clsertolvane [--low-latency] [COMn INDEX [BAUD,PARITY,DATA,STOP] "
+                 "[AUTORUN]]\n"
+                 "       clsertolvane --headless [--echo] [--low-latency] COMn INDEX "
+                 "[BAUD,PARITY,DATA,STOP] [AUTORUN]\n"
                  "       clsertolvane --list\n"
                  "\n"
                  "Without --headless the program opens its window (and connects when the\n"
@@ -180,9 +181,13 @@ void Usage(FILE* out) {
                  "Relays the virtual port pair whose COM port is COMn (other programs open COMn)\n"
                  "to the Camera Link serial port INDEX, for example\n"
                  "  clsertolvane --headless --echo COM5 0 115200,N,8,1\n"
-                 "  --echo      print every relayed block on standard output\n"
-                 "  --list      print the Camera Link serial ports and the COM ports, then exit\n"
-                 "  --version   print the version\n"
+                 "Options go before the words, in any order:\n"
+                 "  --echo         print every relayed block on standard output\n"
+                 "  --low-latency  relay bytes as soon as they arrive in either direction:\n"
+                 "                 command round trips close to the line's own time, for a\n"
+                 "                 little more CPU while bytes flow\n"
+                 "  --list         print the Camera Link serial ports and the COM ports, then exit\n"
+                 "  --version      print the version\n"
                  "Messages go to standard error. SIGINT or SIGTERM disconnects and exits 0;\n"
                  "a connection error, a failed connection or a relay stopped by a camera\n"
                  "write error exits 1.\n");
@@ -216,10 +221,11 @@ int ListPorts() {
 }
 
 int Relay(HeadlessView& view, const clst::MainWindowArguments& args, bool echo,
-          clst::PortPairLibrary& pairs, const sigset_t& stopSignals) {
+          clst::RelayMode mode, clst::PortPairLibrary& pairs, const sigset_t& stopSignals) {
     NoSettingsDialog dialog;
     clst::ConnectionControl control(view, dialog, args.comPort, args.index, args.serialParams);
     control.m_settings.echo = echo;
+    control.SetRelayMode(mode);
     // The window keeps a start with line settings quiet so that an automatic
     // start pops up no boxes; here a message is only a line on standard
     // error, and the reason of a failed start is all a service log has.
@@ -242,8 +248,9 @@ int Relay(HeadlessView& view, const clst::MainWindowArguments& args, bool echo,
                          : "the connection failed");
         return 1;
     }
-    std::fprintf(stderr, "%s: %s %s\n", view.panes[0].c_str(), view.panes[1].c_str(),
-                 view.panes[2].c_str());
+    std::fprintf(stderr, "%s: %s %s%s\n", view.panes[0].c_str(), view.panes[1].c_str(),
+                 view.panes[2].c_str(),
+                 control.relayMode() == clst::RelayMode::kLowLatency ? " (low latency)" : "");
 
     const timespec tick{0, 50 * 1000 * 1000};
     auto nextTimer = std::chrono::steady_clock::now() + std::chrono::seconds(1);
@@ -275,8 +282,8 @@ int Relay(HeadlessView& view, const clst::MainWindowArguments& args, bool echo,
     return exitCode;
 }
 
-int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPairLibrary& pairs,
-                const sigset_t& stopSignals) {
+int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::RelayMode mode,
+                clst::PortPairLibrary& pairs, const sigset_t& stopSignals) {
     if (args.comPort.empty()) {
         std::fprintf(stderr, "clsertolvane: no connection given (a COM port and an index)\n");
         Usage(stderr);
@@ -284,7 +291,7 @@ int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::PortPair
     }
     HeadlessView view;
     OutputPrinter printer(view.sink);
-    const int exitCode = Relay(view, args, echo, pairs, stopSignals);
+    const int exitCode = Relay(view, args, echo, mode, pairs, stopSignals);
     if (!printer.Finish()) {
         // The printer is stuck in a write nobody takes; ending normally would
         // wait for it for ever.
@@ -304,7 +311,7 @@ void PrintUsage(FILE* out) {
     Usage(out);
 }
 
-int RunHeadlessMain(const std::vector<std::string>& words) {
+int RunHeadlessMain(const std::vector<std::string>& words, RelayMode mode) {
     bool echo = false;
     for (const auto& word : words) {
         if (word == "--echo")
@@ -336,7 +343,7 @@ int RunHeadlessMain(const std::vector<std::string>& words) {
     UsePortPairLibrary(hooks, pairs);
     hooks.showMessage = [](const std::string& text, unsigned) { PrintMessage(text, ""); };
     hooks.runMainWindow = [&](const clst::MainWindowArguments& args) {
-        exitCode = RunHeadless(args, echo, pairs, stopSignals);
+        exitCode = RunHeadless(args, echo, mode, pairs, stopSignals);
     };
     clst::RunStartup(words, info, hooks);
     return exitCode;

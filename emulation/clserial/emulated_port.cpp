@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "emulation/clserial/clserial_api.h"
 
@@ -22,7 +23,10 @@ namespace {
 constexpr int32_t kFaultStatus = CL_ERR_OUT_OF_MEMORY;
 // While the pty camera has no client the master reports a hang-up; it is
 // then looked at this often instead of being polled.
-constexpr int kHangUpRecheckMs = 50;
+constexpr std::chrono::milliseconds kHangUpRecheck{50};
+// A fast line is moved about this much at a time.
+constexpr std::chrono::milliseconds kBatch{1};
+constexpr std::chrono::milliseconds kLongestSleep{1000};
 
 uint32_t RateOfCode(uint32_t code) {
     switch (code) {
@@ -227,11 +231,16 @@ int32_t EmulatedPort::Write(const char* buffer, uint32_t& count, uint32_t timeou
         if (room == 0)
             break;  // time-out with the queue still full
         const size_t n = std::min<size_t>(room, limit - done);
-        if (txQueue_.empty())
+        const bool wasEmpty = txQueue_.empty();
+        if (wasEmpty)
             txClock_ = std::max(txClock_, Clock::now());
         txQueue_.insert(txQueue_.end(), buffer + done, buffer + done + n);
         done += static_cast<uint32_t>(n);
-        Wake();
+        // A line thread with bytes queued already sleeps only until they are
+        // due. Woken for every insert, it and a writer waiting for room in a
+        // full queue would hand each other a byte or two at a time.
+        if (wasEmpty)
+            Wake();
     }
     count = done;
     if (stopping_)
@@ -252,6 +261,13 @@ void EmulatedPort::Flush() {
 uint32_t EmulatedPort::OverflowCount() {
     std::lock_guard<std::mutex> lock(mutex_);
     return overflow_;
+}
+
+EmulatedPort::Clock::time_point EmulatedPort::NextWake(Clock::time_point lineClock, size_t queued,
+                                                       Clock::time_point now) const {
+    const auto last = lineClock + byteTime_ * static_cast<Clock::rep>(queued);
+    const auto batch = std::max(lineClock + byteTime_, now + kBatch);
+    return std::min(last, batch);
 }
 
 bool EmulatedPort::CameraCanTake() const {
@@ -335,20 +351,21 @@ void EmulatedPort::Run() {
         if (movedIn)
             rxReady_.notify_all();
 
-        // Sleep until the next byte is due (at least 1 ms, so a fast line
-        // is moved in batches rather than one wake-up a byte).
+        // Sleep until the next batch of bytes is due: about 1 ms of a fast
+        // line at a time rather than one wake-up a byte, but never past the
+        // moment the last queued byte is due, so the end of a message arrives
+        // when a real line would deliver it.
+        const auto awake = Clock::now();
         Clock::time_point next = Clock::time_point::max();
         if (!txQueue_.empty() && CameraCanTake() && !config_.stalledReceiver) {
-            next = std::min(next, txClock_ + byteTime_);
+            next = std::min(next, NextWake(txClock_, txQueue_.size(), awake));
         }
         if (!lineOut_.empty())
-            next = std::min(next, rxClock_ + byteTime_);
-        int timeoutMs = -1;
-        if (next != Clock::time_point::max()) {
-            const auto wait =
-                std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now());
-            timeoutMs = static_cast<int>(std::clamp<long long>(wait.count() + 1, 1, 1000));
-        }
+            next = std::min(next, NextWake(rxClock_, lineOut_.size(), awake));
+        Clock::duration timeout = Clock::duration::max();  // none
+        if (next != Clock::time_point::max())
+            timeout =
+                std::clamp<Clock::duration>(next - awake, Clock::duration::zero(), kLongestSleep);
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
         nfds_t count = 1;
         if (master_ >= 0) {
@@ -360,8 +377,7 @@ void EmulatedPort::Run() {
                     hangUp_ = false;
                     continue;
                 }
-                timeoutMs =
-                    timeoutMs < 0 ? kHangUpRecheckMs : std::min(timeoutMs, kHangUpRecheckMs);
+                timeout = std::min<Clock::duration>(timeout, kHangUpRecheck);
             } else {
                 short events = 0;
                 if (lineOut_.size() < kCameraBacklog)
@@ -373,7 +389,14 @@ void EmulatedPort::Run() {
             }
         }
         lock.unlock();
-        ::poll(fds, count, timeoutMs);
+        if (timeout == Clock::duration::max()) {
+            ::ppoll(fds, count, nullptr, nullptr);
+        } else {
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count();
+            const timespec wait{static_cast<time_t>(ns / 1'000'000'000),
+                                static_cast<long>(ns % 1'000'000'000)};
+            ::ppoll(fds, count, &wait, nullptr);
+        }
         uint64_t drained = 0;
         [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &drained, sizeof drained);
         lock.lock();

@@ -52,6 +52,10 @@ class EmulatedPort {
     void Wake();
     void DeliverToCamera(uint8_t byte, Clock::time_point now);
     bool CameraCanTake() const;
+    // When to wake for a direction whose first of `queued` bytes went on
+    // the line at `lineClock`.
+    Clock::time_point NextWake(Clock::time_point lineClock, size_t queued,
+                               Clock::time_point now) const;
     void ServicePty();
     bool CreatePty();
     void RemovePty();

@@ -95,6 +95,30 @@ TEST_F(ClSerEndpointTest, ReadTurnsTheTimeOutIntoAPartialRead) {
     EXPECT_EQ(count, 2u);
 }
 
+TEST_F(ClSerEndpointTest, BytesAvailableCountsWhatArrivedAndIsOptional) {
+    ASSERT_EQ(endpoint_.Open(kEcho, 128), 0);
+    ASSERT_TRUE(endpoint_.CanCountBytes());
+    uint64_t written = 0;
+    ASSERT_EQ(endpoint_.Write("hello", 5, written), 0);
+    uint64_t available = 0;
+    EXPECT_TRUE(
+        testing::WaitFor([&] { return endpoint_.BytesAvailable(available) == 0 && available == 5; },
+                         std::chrono::seconds(2)));
+    char buffer[8];
+    uint64_t count = available;
+    ASSERT_EQ(endpoint_.Read(buffer, count, 0), 0);
+    EXPECT_EQ(std::string(buffer, count), "hello");
+
+    // A library without clGetNumBytesAvail still binds; the count is refused.
+    ClSerialLibrary fiveFunctions = ProcessClSerialLibrary();
+    fiveFunctions.numBytesAvail = nullptr;
+    ClSerEndpoint other(&fiveFunctions);
+    EXPECT_FALSE(other.CanCountBytes());
+    available = 9;
+    EXPECT_EQ(other.BytesAvailable(available), -10099);
+    EXPECT_EQ(available, 9u);
+}
+
 TEST_F(ClSerEndpointTest, ReadFailurePassesThroughAndKeepsTheCount) {
     ASSERT_EQ(endpoint_.Open(kReadError, 128), 0);
     char buffer[16];

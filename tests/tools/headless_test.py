@@ -21,21 +21,26 @@ class HeadlessTest(E2ETestCase):
             return port.read_until(b"\n")
 
     def test_relays_and_stops_cleanly_on_sigterm(self):
-        proc = self.start_connected("--echo", "COM7", "0", "115200,N,8,1")
-        self.assertTrue(self.talk(b"id?\r").startswith(b"EMUCAM"))
-        code, out, err, _ = self.stop(proc)
-        self.assertEqual(code, 0, err)
-        lines = out.split("\n")
-        self.assertEqual(lines[0], "clsertolvanemutex0")
-        self.assertIn("To ClSer:", lines)
-        # Text mode turns the raw CR inside the brackets into a line end.
-        self.assertIn("69[i] 64[d] 3f[?] d[", lines)
-        self.assertIn("To Com:", lines)
-        self.assertIn("Connected: COM7<->0. EmuBoard_Port0 115200 n 8 1", err)
-        # Both ports were closed: a second instance connects to the same pair.
-        again = self.start_connected("COM7", "0")
-        code, _, _, _ = self.stop(again, signal.SIGINT)
-        self.assertEqual(code, 0)
+        # Both modes relay alike and show the same lines; options go before
+        # the words in any order.
+        for options in ([], ["--low-latency"]):
+            with self.subTest(options=options):
+                proc = self.start_connected(*options, "--echo", "COM7", "0", "115200,N,8,1")
+                self.assertTrue(self.talk(b"id?\r").startswith(b"EMUCAM"))
+                code, out, err, _ = self.stop(proc)
+                self.assertEqual(code, 0, err)
+                lines = out.split("\n")
+                self.assertEqual(lines[0], "clsertolvanemutex0")
+                self.assertIn("To ClSer:", lines)
+                # Text mode turns the raw CR inside the brackets into a line end.
+                self.assertIn("69[i] 64[d] 3f[?] d[", lines)
+                self.assertIn("To Com:", lines)
+                connected = "Connected: COM7<->0. EmuBoard_Port0 115200 n 8 1"
+                self.assertIn(connected + (" (low latency)\n" if options else "\n"), err)
+                # Both ports were closed: a second instance connects to the same pair.
+                again = self.start_connected("COM7", "0")
+                code, _, _, _ = self.stop(again, signal.SIGINT)
+                self.assertEqual(code, 0)
 
     def test_refusals_and_exit_codes(self):
         code, _, err = self.finish(self.start("COM9", "0"))

@@ -62,9 +62,9 @@ TEST(CommandLineTest, EachWordTestStandsAlone) {
     EXPECT_EQ(later.m_bAutorun, 0);
 
     // Only one leading marker is removed; "--headless" reaches ParseParam as
-    // "-headless" and matches none of the tests.
+    // "-headless" and matches none of the tests, nor do the other options.
     CMyCommandLineInfo flags;
-    ParseCommandLine({"--headless", "--echo", "COM5", "0"}, flags);
+    ParseCommandLine({"--headless", "--echo", "--low-latency", "COM5", "0"}, flags);
     EXPECT_EQ(ChooseMainWindowArguments(flags), (MainWindowArguments{"COM5", 0, "", false}));
 }
 

@@ -25,7 +25,8 @@ bool DisplayAvailable() {
     return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM");
 }
 
-int RunGuiApplication(int argc, char** argv, const std::vector<std::string>& words) {
+int RunGuiApplication(int argc, char** argv, const std::vector<std::string>& words,
+                      RelayMode mode) {
     if (!DisplayAvailable()) {
         std::fprintf(stderr,
                      "clsertolvane: no display available (neither DISPLAY nor WAYLAND_DISPLAY "
@@ -66,6 +67,8 @@ int RunGuiApplication(int argc, char** argv, const std::vector<std::string>& wor
         // Instances started with AUTORUN write confirmed settings back.
         CTolvaneMainDlg window(args, args.autorun, services);
         QObject::connect(&window, &CTolvaneMainDlg::exitRequested, &app, &QApplication::quit);
+        // Before the start-up selection, which may connect at once.
+        window.controller().control().SetRelayMode(mode);
         window.OnInitDialog();
         window.show();
         exitCode = app.exec();
