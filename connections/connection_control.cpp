@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "relay/line_rate_follower.h"
 #include "relay/relay_state.h"
 
 namespace clst {
@@ -150,7 +151,7 @@ bool ConnectionControl::Connect() {
     view_.SetMenuItemEnabled(kCmdDisconnect, true);
     view_.SetTrayConnected(true);
     view_.ChangeTrayIcon(kIconConnected);
-    m_pRelay->Start(view_.EchoList(), relayMode_);
+    m_pRelay->Start(view_.EchoList(), relayOptions_);
     view_.StartTimer(kErrorTimerId, kErrorTimerPeriodMs);
     return true;
 }
@@ -179,6 +180,17 @@ void ConnectionControl::OnTimer(unsigned /*timerId*/) {
     if (g_connectionError.load() && m_bConnected) {
         Disconnect();
         view_.ShowMessage("Connection error!", "", kMbOk | kMbIconExclamation);
+        return;
+    }
+    // A relay that followed the client to another line rate: the status
+    // texts show the rate the line runs at now.
+    if (m_bConnected && m_pRelay) {
+        const uint32_t rate = m_pRelay->lineRate();
+        if (rate != static_cast<uint32_t>(m_settings.comBaudRate)) {
+            m_settings.comBaudRate = static_cast<int32_t>(rate);
+            m_settings.clserBaudCode = static_cast<int32_t>(ClSerBaudCodeFromRate(rate));
+            UpdateStatusTexts();
+        }
     }
 }
 

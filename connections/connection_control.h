@@ -85,10 +85,11 @@ class ConnectionControl {
     // The echo menu command: flips the echo setting and the relay's flag.
     void ToggleEcho();
 
-    // How the workers of later connections relay (the front ends' option
-    // --low-latency); a running worker keeps the mode it was started with.
-    void SetRelayMode(RelayMode mode) { relayMode_ = mode; }
-    RelayMode relayMode() const { return relayMode_; }
+    // How the workers of later connections relay (the front ends' options
+    // --low-latency and --follow-baud); a running worker keeps the options
+    // it was started with.
+    void SetRelayOptions(const RelayOptions& options) { relayOptions_ = options; }
+    const RelayOptions& relayOptions() const { return relayOptions_; }
 
     ConnectionSettings m_settings;
     bool m_bConnected = false;
@@ -111,7 +112,7 @@ class ConnectionControl {
     PortSettingsHandOver& dialog_;
     std::string linkText_;
     std::string lineText_;
-    RelayMode relayMode_ = RelayMode::kDefault;
+    RelayOptions relayOptions_;
 };
 
 }  // namespace clst

@@ -125,7 +125,16 @@ int32_t ClSerEndpoint::Read(void* buffer, uint64_t& count, uint32_t timeoutMs) {
     return status;
 }
 
+int32_t ClSerEndpoint::SetBaudRate(uint32_t baudCode) {
+    const ClSerialLibrary& lib = Library();
+    if (lib.status != 0)
+        return lib.status;
+    return lib.setBaudRate(reference_, baudCode);
+}
+
 int32_t ClSerEndpoint::Write(const void* buffer, uint64_t size, uint64_t& written) {
+    if (beforeWrite_)
+        beforeWrite_();
     const ClSerialLibrary& lib = Library();
     if (lib.status != 0)
         return lib.status;

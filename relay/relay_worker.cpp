@@ -169,6 +169,8 @@ RelayWorker::~RelayWorker() {
     // this only keeps a forgotten Stop from leaving a running thread behind.
     if (thread_.joinable()) {
         Stop();
+    } else if (follower_) {
+        g_clSerPort.SetBeforeWrite(nullptr);
     }
 }
 
@@ -182,9 +184,14 @@ int32_t RelayWorker::OpenComPort() {
         static_cast<uint8_t>(dataBits_ & 0xFF), static_cast<uint8_t>(stopBits_ & 0xFF));
 }
 
-bool RelayWorker::Start(EchoSink* listBox, RelayMode mode) {
+bool RelayWorker::Start(EchoSink* listBox, const RelayOptions& options) {
     g_echoListBox = listBox;
     g_relayRunning = true;
+    if (options.followLineRate) {
+        follower_ = std::make_unique<LineRateFollower>(comBaudRate_);
+        g_clSerPort.SetBeforeWrite([follower = follower_.get()] { follower->BeforeCameraWrite(); });
+    }
+    const RelayMode mode = options.mode;
     try {
         ended_ = false;
         thread_ = std::thread([this, mode] {
@@ -213,6 +220,7 @@ void RelayWorker::Stop() {
     if (thread_.joinable()) {
         thread_.join();
     }
+    g_clSerPort.SetBeforeWrite(nullptr);
 }
 
 }  // namespace clst

@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "relay/echo_sink.h"
+#include "relay/line_rate_follower.h"
 
 namespace clst {
 
@@ -45,6 +47,14 @@ uint32_t RelayThreadProc(void* unused);
 // soon as they arrive in either direction.
 enum class RelayMode { kDefault, kLowLatency };
 
+// How a connection relays, as the program's options choose.
+struct RelayOptions {
+    RelayMode mode = RelayMode::kDefault;
+    // Switch the camera line to the rate the client sets on its port
+    // (relay/line_rate_follower.h); off: the rates stay as connected.
+    bool followLineRate = false;
+};
+
 class RelayWorker {
   public:
     RelayWorker(std::string comDevicePath, int32_t clserPortIndex, uint32_t clserBaudCode,
@@ -56,9 +66,9 @@ class RelayWorker {
     int32_t OpenClSerPort();
     int32_t OpenComPort();
     // Records the echo list, raises g_relayRunning and starts the thread
-    // with the body of `mode`. Returns false when the thread could not be
-    // made (the ports stay open for Stop to close).
-    bool Start(EchoSink* listBox, RelayMode mode = RelayMode::kDefault);
+    // with the body of `options.mode`. Returns false when the thread could
+    // not be made (the ports stay open for Stop to close).
+    bool Start(EchoSink* listBox, const RelayOptions& options = {});
     // Lowers g_relayRunning, waits until the worker has left its loop, closes
     // the Camera Link port and then the COM port, and joins the thread.
     void Stop();
@@ -71,6 +81,9 @@ class RelayWorker {
     // True once the thread has left its loop: after Stop, or by itself after
     // a fatal error (with or without g_connectionError).
     bool ended() const { return ended_.load(); }
+    // The rate the camera line runs at: the connected one, or the one it
+    // followed the client to.
+    uint32_t lineRate() const { return follower_ ? follower_->rate() : comBaudRate_; }
 
   private:
     std::string comDevicePath_;
@@ -81,6 +94,7 @@ class RelayWorker {
     int32_t dataBits_;
     int32_t stopBits_;
     std::atomic<bool> ended_{false};
+    std::unique_ptr<LineRateFollower> follower_;
     std::thread thread_;
 };
 

@@ -16,7 +16,7 @@
 
 int main(int argc, char** argv) {
     bool headless = false;
-    clst::RelayMode mode = clst::RelayMode::kDefault;
+    clst::RelayOptions options;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -32,10 +32,12 @@ int main(int argc, char** argv) {
         if (arg == "--headless" || arg == "--list")
             headless = true;
         if (arg == "--low-latency")
-            mode = clst::RelayMode::kLowLatency;
+            options.mode = clst::RelayMode::kLowLatency;
+        if (arg == "--follow-baud")
+            options.followLineRate = true;
         words.push_back(arg);
     }
     if (headless)
-        return clst::RunHeadlessMain(words, mode);
-    return clst::RunGuiApplication(argc, argv, words, mode);
+        return clst::RunHeadlessMain(words, options);
+    return clst::RunGuiApplication(argc, argv, words, options);
 }

@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
     }
     clst::QueuedEchoSink sink;
     clst::g_echoEnabled = echo;
-    if (!worker.Start(&sink, mode)) {
+    if (!worker.Start(&sink, {mode})) {
         worker.Stop();
         std::fprintf(stderr, "clsertolvane-relay: cannot start the relay thread\n");
         return 1;

@@ -168,29 +168,32 @@ class OutputPrinter {
 };
 
 void Usage(FILE* out) {
-    std::fprintf(out,
-                 "Usage: clsertolvane [--low-latency] [COMn INDEX [BAUD,PARITY,DATA,STOP] "
-                 "[AUTORUN]]\n"
-                 "       clsertolvane --headless [--echo] [--low-latency] COMn INDEX "
-                 "[BAUD,PARITY,DATA,STOP] [AUTORUN]\n"
-                 "       clsertolvane --list\n"
-                 "\n"
-                 "Without --headless the program opens its window (and connects when the\n"
-                 "words name a connection); with --headless it runs without a window.\n"
-                 "\n"
-                 "Relays the virtual port pair whose COM port is COMn (other programs open COMn)\n"
-                 "to the Camera Link serial port INDEX, for example\n"
-                 "  clsertolvane --headless --echo COM5 0 115200,N,8,1\n"
-                 "Options go before the words, in any order:\n"
-                 "  --echo         print every relayed block on standard output\n"
-                 "  --low-latency  relay bytes as soon as they arrive in either direction:\n"
-                 "                 command round trips close to the line's own time, for a\n"
-                 "                 little more CPU while bytes flow\n"
-                 "  --list         print the Camera Link serial ports and the COM ports, then exit\n"
-                 "  --version      print the version\n"
-                 "Messages go to standard error. SIGINT or SIGTERM disconnects and exits 0;\n"
-                 "a connection error, a failed connection or a relay stopped by a camera\n"
-                 "write error exits 1.\n");
+    std::fprintf(
+        out,
+        "Usage: clsertolvane [--low-latency] [--follow-baud] [COMn INDEX "
+        "[BAUD,PARITY,DATA,STOP] [AUTORUN]]\n"
+        "       clsertolvane --headless [--echo] [--low-latency] [--follow-baud] COMn "
+        "INDEX [BAUD,PARITY,DATA,STOP] [AUTORUN]\n"
+        "       clsertolvane --list\n"
+        "\n"
+        "Without --headless the program opens its window (and connects when the\n"
+        "words name a connection); with --headless it runs without a window.\n"
+        "\n"
+        "Relays the virtual port pair whose COM port is COMn (other programs open COMn)\n"
+        "to the Camera Link serial port INDEX, for example\n"
+        "  clsertolvane --headless --echo COM5 0 115200,N,8,1\n"
+        "Options go before the words, in any order:\n"
+        "  --echo         print every relayed block on standard output\n"
+        "  --low-latency  relay bytes as soon as they arrive in either direction:\n"
+        "                 command round trips close to the line's own time, for a\n"
+        "                 little more CPU while bytes flow\n"
+        "  --follow-baud  when the client changes its port's rate, switch the\n"
+        "                 camera line to the same rate\n"
+        "  --list         print the Camera Link serial ports and the COM ports, then exit\n"
+        "  --version      print the version\n"
+        "Messages go to standard error. SIGINT or SIGTERM disconnects and exits 0;\n"
+        "a connection error, a failed connection or a relay stopped by a camera\n"
+        "write error exits 1.\n");
 }
 
 // The two port lists as the port settings dialog offers them, without
@@ -221,11 +224,12 @@ int ListPorts() {
 }
 
 int Relay(HeadlessView& view, const clst::MainWindowArguments& args, bool echo,
-          clst::RelayMode mode, clst::PortPairLibrary& pairs, const sigset_t& stopSignals) {
+          const clst::RelayOptions& options, clst::PortPairLibrary& pairs,
+          const sigset_t& stopSignals) {
     NoSettingsDialog dialog;
     clst::ConnectionControl control(view, dialog, args.comPort, args.index, args.serialParams);
     control.m_settings.echo = echo;
-    control.SetRelayMode(mode);
+    control.SetRelayOptions(options);
     // The window keeps a start with line settings quiet so that an automatic
     // start pops up no boxes; here a message is only a line on standard
     // error, and the reason of a failed start is all a service log has.
@@ -250,7 +254,7 @@ int Relay(HeadlessView& view, const clst::MainWindowArguments& args, bool echo,
     }
     std::fprintf(stderr, "%s: %s %s%s\n", view.panes[0].c_str(), view.panes[1].c_str(),
                  view.panes[2].c_str(),
-                 control.relayMode() == clst::RelayMode::kLowLatency ? " (low latency)" : "");
+                 options.mode == clst::RelayMode::kLowLatency ? " (low latency)" : "");
 
     const timespec tick{0, 50 * 1000 * 1000};
     auto nextTimer = std::chrono::steady_clock::now() + std::chrono::seconds(1);
@@ -272,17 +276,23 @@ int Relay(HeadlessView& view, const clst::MainWindowArguments& args, bool echo,
         }
         if (std::chrono::steady_clock::now() >= nextTimer) {
             nextTimer += std::chrono::seconds(1);
+            const std::string line = view.panes[2];
             control.OnTimer(clst::kErrorTimerId);
             if (!control.m_bConnected) {
                 exitCode = 1;
                 break;
+            }
+            // The relay followed the client to another line rate.
+            if (view.panes[2] != line) {
+                std::fprintf(stderr, "%s: %s %s\n", view.panes[0].c_str(), view.panes[1].c_str(),
+                             view.panes[2].c_str());
             }
         }
     }
     return exitCode;
 }
 
-int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::RelayMode mode,
+int RunHeadless(const clst::MainWindowArguments& args, bool echo, const clst::RelayOptions& options,
                 clst::PortPairLibrary& pairs, const sigset_t& stopSignals) {
     if (args.comPort.empty()) {
         std::fprintf(stderr, "clsertolvane: no connection given (a COM port and an index)\n");
@@ -291,7 +301,7 @@ int RunHeadless(const clst::MainWindowArguments& args, bool echo, clst::RelayMod
     }
     HeadlessView view;
     OutputPrinter printer(view.sink);
-    const int exitCode = Relay(view, args, echo, mode, pairs, stopSignals);
+    const int exitCode = Relay(view, args, echo, options, pairs, stopSignals);
     if (!printer.Finish()) {
         // The printer is stuck in a write nobody takes; ending normally would
         // wait for it for ever.
@@ -311,7 +321,7 @@ void PrintUsage(FILE* out) {
     Usage(out);
 }
 
-int RunHeadlessMain(const std::vector<std::string>& words, RelayMode mode) {
+int RunHeadlessMain(const std::vector<std::string>& words, const RelayOptions& options) {
     bool echo = false;
     for (const auto& word : words) {
         if (word == "--echo")
@@ -343,7 +353,7 @@ int RunHeadlessMain(const std::vector<std::string>& words, RelayMode mode) {
     UsePortPairLibrary(hooks, pairs);
     hooks.showMessage = [](const std::string& text, unsigned) { PrintMessage(text, ""); };
     hooks.runMainWindow = [&](const clst::MainWindowArguments& args) {
-        exitCode = RunHeadless(args, echo, mode, pairs, stopSignals);
+        exitCode = RunHeadless(args, echo, options, pairs, stopSignals);
     };
     clst::RunStartup(words, info, hooks);
     return exitCode;

@@ -78,7 +78,7 @@ class RelayWorkerTest : public ::testing::TestWithParam<WorkerVariant> {
     }
 
     // Starts a relay on an emulated port with the given camera settings.
-    void StartRelay(const std::string& portKeys, bool echo) {
+    void StartRelay(const std::string& portKeys, bool echo, bool followLineRate = false) {
         std::ofstream(dir_ / "emulation.ini") << "[board0]\nname=EmuBoard\nports=1\n[port0]\n"
                                               << portKeys << "\n";
         emulation_.Set(dir_ / "emulation.ini");
@@ -90,7 +90,7 @@ class RelayWorkerTest : public ::testing::TestWithParam<WorkerVariant> {
             ASSERT_GE(camera_, 0) << "camera link " << (dir_ / "cam0");
         }
         g_echoEnabled = echo;
-        ASSERT_TRUE(worker_->Start(&sink_, GetParam().mode));
+        ASSERT_TRUE(worker_->Start(&sink_, {GetParam().mode, followLineRate}));
     }
     std::string ptyCamera() const { return "camera=pty\nlink=" + (dir_ / "cam0"); }
 
@@ -253,6 +253,46 @@ TEST_P(RelayWorkerTest, CameraShortWriteEndsWorkerWithoutConnectionError) {
     EXPECT_EQ(Lines(),
               std::vector<std::string>{"Error writing to clser interface   error code: -5"});
     EXPECT_FALSE(g_connectionError.load());
+}
+
+TEST_P(RelayWorkerTest, FollowsTheClientsLineRateOnlyWhenAsked) {
+    // The client sets its rate (here straight on the relay's pty, as the
+    // pair host does), then asks the demo camera for the rate of its line.
+    auto ask = [&](speed_t speed, const std::string& reply) {
+        termios t{};
+        EXPECT_EQ(tcgetattr(master_, &t), 0);
+        cfsetispeed(&t, speed);
+        cfsetospeed(&t, speed);
+        EXPECT_EQ(tcsetattr(master_, TCSANOW, &t), 0);
+        EXPECT_TRUE(WriteAll(master_, "baud?\r"));
+        EXPECT_EQ(ReadFor(master_, reply.size() + 2, 3s), reply + "\r\n");
+    };
+    ASSERT_NO_FATAL_FAILURE(StartRelay("camera=demo", false));
+    ask(B9600, "baud=921600");  // without the option the rate stays as connected
+    worker_->Stop();
+    worker_.reset();
+    Lines();
+    lines_.clear();
+
+    ASSERT_NO_FATAL_FAILURE(StartRelay("camera=demo", false, true));
+    const struct {
+        speed_t speed;
+        const char* reply;
+    } steps[] = {{B9600, "baud=9600"},
+                 {B4800, "baud=9600"},  // no Camera Link rate: kept, said once
+                 {B4800, "baud=9600"},
+                 {B115200, "baud=115200"}};
+    for (const auto& step : steps)
+        ask(step.speed, step.reply);
+    EXPECT_EQ(Lines(),
+              (std::vector<std::string>{
+                  "Line rate changed from 921600 to 9600 bit/s: the Camera Link port follows the "
+                  "COM port",
+                  "The COM port changed to 4800 bit/s, which the Camera Link port cannot run: it "
+                  "stays at 9600 bit/s",
+                  "Line rate changed from 9600 to 115200 bit/s: the Camera Link port follows the "
+                  "COM port"}));
+    EXPECT_EQ(worker_->lineRate(), 115200u);
 }
 
 TEST_P(RelayWorkerTest, StoppedComOutputGivesOneRetryLineThenTheWriteErrorLine) {

@@ -48,9 +48,9 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def wait_connected(proc, timeout=10):
-    """Reads the program's standard error until it reports "Connected:":
-    (True once it did, what it printed there so far)."""
+def wait_connected(proc, timeout=10, marker="Connected:"):
+    """Reads the program's standard error until a line starts with `marker`:
+    (True once one did, what it printed there so far)."""
     text = ""
     deadline = time.time() + timeout
     while time.time() < deadline:
@@ -60,7 +60,7 @@ def wait_connected(proc, timeout=10):
             if not line:
                 break
             text += line
-            if line.startswith("Connected:"):
+            if line.startswith(marker):
                 return True, text
     return False, text
 
@@ -167,11 +167,12 @@ class E2ETestCase(unittest.TestCase):
         out, err = proc.communicate(timeout=timeout)
         return proc.returncode, out, getattr(proc, "early_err", "") + err
 
-    def wait_connected(self, proc, timeout=10):
-        """True once the program reports the connection on standard error;
-        what it printed there so far is kept in self.err."""
-        connected, self.err = wait_connected(proc, timeout)
-        proc.early_err = self.err
+    def wait_connected(self, proc, timeout=10, marker="Connected:"):
+        """True once the program reports the connection (a line starting with
+        `marker`) on standard error; what it printed there so far is kept."""
+        connected, text = wait_connected(proc, timeout, marker)
+        proc.early_err = getattr(proc, "early_err", "") + text
+        self.err = proc.early_err
         return connected
 
     def start_connected(self, *words, **kwargs):

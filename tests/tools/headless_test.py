@@ -98,6 +98,22 @@ class HeadlessTest(E2ETestCase):
         _, _, err = self.finish(proc)
         self.assertIn("standard output is not read", err)
 
+    def test_follow_baud_switches_the_camera_line_with_the_client(self):
+        proc = self.start_connected("--follow-baud", "--echo", "COM7", "0", "115200,N,8,1")
+        with open_serial(self.com(), 115200, timeout=3) as port:
+            port.write(b"baud?\r")
+            self.assertEqual(port.read_until(b"\n"), b"baud=115200\r\n")
+            port.baudrate = 9600  # as a tool does after telling the camera to switch
+            port.write(b"baud?\r")
+            self.assertEqual(port.read_until(b"\n"), b"baud=9600\r\n")
+        # The status line follows with the next poll of the connection.
+        self.assertTrue(self.wait_connected(
+            proc, marker="Connected: COM7<->0. EmuBoard_Port0 9600 n 8 1"), self.err)
+        code, out, err, _ = self.stop(proc)
+        self.assertEqual(code, 0, err)
+        self.assertIn("Line rate changed from 115200 to 9600 bit/s: the Camera Link port follows "
+                      "the COM port", out)
+
     def test_no_board_ends_non_zero(self):
         self.emulation("[emulation]\ndevice_limit=4\n")
         code, _, err = self.finish(self.start("COM7", "0"))

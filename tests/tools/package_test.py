@@ -52,8 +52,8 @@ class PackageTest(unittest.TestCase):
         installed_bin = os.path.join(installed_as or prefix, "bin") + "/"
 
         def command(key):
-            words = unit[key].replace("%i", "COM3").replace(
-                "$CLSERTOLVANE_WORDS", "0").split()
+            words = unit[key].replace("%i", "COM3").replace("$CLSERTOLVANE_WORDS", "0").replace(
+                "$CLSERTOLVANE_OPTIONS", "--follow-baud").split()
             self.assertTrue(words[0].startswith(installed_bin), unit[key])
             return [os.path.join(bin_dir, words[0][len(installed_bin):])] + words[1:]
 

@@ -26,7 +26,7 @@ bool DisplayAvailable() {
 }
 
 int RunGuiApplication(int argc, char** argv, const std::vector<std::string>& words,
-                      RelayMode mode) {
+                      const RelayOptions& options) {
     if (!DisplayAvailable()) {
         std::fprintf(stderr,
                      "clsertolvane: no display available (neither DISPLAY nor WAYLAND_DISPLAY "
@@ -68,7 +68,7 @@ int RunGuiApplication(int argc, char** argv, const std::vector<std::string>& wor
         CTolvaneMainDlg window(args, args.autorun, services);
         QObject::connect(&window, &CTolvaneMainDlg::exitRequested, &app, &QApplication::quit);
         // Before the start-up selection, which may connect at once.
-        window.controller().control().SetRelayMode(mode);
+        window.controller().control().SetRelayOptions(options);
         window.OnInitDialog();
         window.show();
         exitCode = app.exec();

@@ -14,9 +14,9 @@ namespace clst {
 bool DisplayAvailable();
 
 // Runs the window program; `words` are the arguments after the program name,
-// and the window's connections relay in `mode`. Without a display it says so,
+// and the window's connections relay with `options`. Without a display it says so,
 // points at --headless and returns 2.
 int RunGuiApplication(int argc, char** argv, const std::vector<std::string>& words,
-                      RelayMode mode = RelayMode::kDefault);
+                      const RelayOptions& options = {});
 
 }  // namespace clst
