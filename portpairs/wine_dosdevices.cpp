@@ -80,7 +80,7 @@ WineComMapping PlanWineComMapping(const std::string& prefix, int number,
     plan.target = pairComPath;
     const std::string com = "COM" + std::to_string(number);
     if (number < 1) {
-        plan.reason = com + " is no port number that Windows programs can open.";
+        plan.reason = com + " is not a port number that Windows programs can open.";
         return plan;
     }
     if (prefix.empty()) {
