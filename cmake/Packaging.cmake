@@ -32,7 +32,9 @@ if(TARGET clsertolvane-pairs)
     install(TARGETS clsertolvane-pairs RUNTIME DESTINATION bin)
 endif()
 
-install(FILES ${PROJECT_SOURCE_DIR}/etc/emulation.ini DESTINATION etc)
+install(FILES ${PROJECT_SOURCE_DIR}/etc/emulation.ini
+              ${PROJECT_SOURCE_DIR}/etc/ser2net-clsertolvane.yaml
+        DESTINATION etc)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/man/clsertolvane.1
               ${PROJECT_SOURCE_DIR}/docs/man/clsertolvane-pairs.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -67,7 +69,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What dpkg-shlibdeps finds (the Qt 6 runtime among it), plus what the tools
 # start: the Qt platform plugin for X and the pty tools nobody links.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "picocom | tio, python3-serial")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "picocom | tio, python3-serial, wine, ser2net")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)

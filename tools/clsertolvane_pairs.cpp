@@ -1,5 +1,5 @@
 // The shell-friendly counterpart of the virtual port management dialog:
-//   clsertolvane-pairs list | install [--if-missing] N | remove CNCn | --help
+//   clsertolvane-pairs list | install [--if-missing] [--wine] N | remove CNCn | --help
 // Exit codes: 0 done, 1 the library refused (its text on stderr), 2 usage.
 #include <strings.h>
 
@@ -9,6 +9,7 @@
 
 #include "platform/port_directory.h"
 #include "portpairs/port_pair_library.h"
+#include "portpairs/wine_dosdevices.h"
 
 namespace {
 
@@ -19,9 +20,11 @@ constexpr int kExitUsage = 2;
 constexpr const char* kUsage =
     "Usage: clsertolvane-pairs list          list the virtual COM port pairs\n"
     "       clsertolvane-pairs install N     install the pair COM<N> <-> ZADURUV<N>\n"
-    "         [--if-missing]                 (N or COM<N>); with --if-missing a pair\n"
-    "                                        that exists already is success\n"
-    "       clsertolvane-pairs remove CNCn   remove the pair CNCn\n"
+    "         [--if-missing] [--wine]        (N or COM<N>); with --if-missing a pair\n"
+    "                                        that exists already is success; with\n"
+    "                                        --wine Windows programs under Wine open\n"
+    "                                        it as COM<N> ($WINEPREFIX, else ~/.wine)\n"
+    "       clsertolvane-pairs remove CNCn   remove the pair CNCn (and its Wine COM<n>)\n"
     "       clsertolvane-pairs --help        show this text\n";
 
 int Usage(const char* complaint) {
@@ -71,6 +74,7 @@ bool ListPairs(clst::PortPairLibrary& library, std::string& lines, int& listed,
         return false;
     }
     const std::string dir = clst::platform::PortDirectoryPath();
+    const std::string winePrefix = clst::WinePrefixPath();
     const int32_t count = library.VcpGetPairCount();
     listed = 0;
     for (int32_t i = 0; i < count; ++i) {
@@ -84,7 +88,12 @@ bool ListPairs(clst::PortPairLibrary& library, std::string& lines, int& listed,
             continue;
         }
         lines +=
-            std::string(name) + "  " + first + " <-> " + second + "  (" + dir + "/" + first + ")\n";
+            std::string(name) + "  " + first + " <-> " + second + "  (" + dir + "/" + first + ")";
+        const int number = ParsePortNumber(name + 3);
+        if (number >= 0 && clst::IsWineComMapped(winePrefix, number, dir + "/" + first)) {
+            lines += "  Wine: " + winePrefix + "/dosdevices/com" + std::to_string(number);
+        }
+        lines += "\n";
         ++listed;
     }
     return true;
@@ -104,7 +113,24 @@ int List(clst::PortPairLibrary& library) {
     return kExitOk;
 }
 
-int Install(clst::PortPairLibrary& library, const char* numberText, bool ifMissing) {
+// Makes the pair's COM end COM<number> of Windows programs as planned; says
+// what was done.
+int MapIntoWine(const clst::WineComMapping& plan, int number) {
+    std::string error;
+    if (!clst::ApplyWineComMapping(plan, error)) {
+        std::fprintf(stderr, "clsertolvane-pairs: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    std::string line = "Windows programs under Wine open this pair as COM" +
+                       std::to_string(number) + ": " + plan.linkPath + " -> " + plan.target;
+    if (plan.step == clst::WineComMapping::Step::kReplace) {
+        line += " (replaced Wine's link to the absent " + plan.replaced + ")";
+    }
+    std::puts(line.c_str());
+    return kExitOk;
+}
+
+int Install(clst::PortPairLibrary& library, const char* numberText, bool ifMissing, bool wine) {
     const int number = ParsePortNumber(numberText);
     if (number < 0) {
         return Usage("install needs a port number (1 to 4 decimal digits, or COM<N>)");
@@ -112,12 +138,26 @@ int Install(clst::PortPairLibrary& library, const char* numberText, bool ifMissi
     if (library.VcpInitialize() == 0) {
         return Failure(library);
     }
+    // Decided first: a mapping that cannot be made leaves no pair behind.
+    clst::WineComMapping wineMapping;
+    if (wine) {
+        wineMapping = clst::PlanWineComMapping(
+            clst::WinePrefixPath(), number,
+            clst::platform::PortDirectoryPath() + "/COM" + std::to_string(number));
+        if (wineMapping.step == clst::WineComMapping::Step::kRefuse) {
+            std::fprintf(stderr, "clsertolvane-pairs: %s\n", wineMapping.reason.c_str());
+            return kExitFailure;
+        }
+    }
     const std::string pairName = "CNC" + std::to_string(number);
     std::string lines;
     int listed = 0;
     if (ifMissing && ListPairs(library, lines, listed, pairName) && listed > 0) {
+        const int mapped = wine ? MapIntoWine(wineMapping, number) : kExitOk;
+        lines.clear();
+        ListPairs(library, lines, listed, pairName);
         std::fputs(lines.c_str(), stdout);
-        return kExitOk;
+        return mapped;
     }
     if (library.VcpIsPortNumberInUse(number) != 0) {
         std::fputs(
@@ -129,10 +169,11 @@ int Install(clst::PortPairLibrary& library, const char* numberText, bool ifMissi
         return Failure(library);
     }
     std::puts("A new virtual COM port pair was installed successfully.");
+    const int mapped = wine ? MapIntoWine(wineMapping, number) : kExitOk;
     lines.clear();
     ListPairs(library, lines, listed, pairName);
     std::fputs(lines.c_str(), stdout);
-    return kExitOk;
+    return mapped;
 }
 
 int Remove(clst::PortPairLibrary& library, const char* pairName) {
@@ -146,6 +187,20 @@ int Remove(clst::PortPairLibrary& library, const char* pairName) {
         return Failure(library);
     }
     std::printf("The virtual COM port pair %s was removed successfully.\n", pairName);
+    const int number = ParsePortNumber(pairName + 3);
+    const std::string prefix = clst::WinePrefixPath();
+    bool removed = false;
+    std::string error;
+    if (!clst::RemoveWineComMapping(
+            prefix, number, clst::platform::PortDirectoryPath() + "/COM" + std::to_string(number),
+            removed, error)) {
+        std::fprintf(stderr, "clsertolvane-pairs: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    if (removed) {
+        std::printf("Windows programs under Wine no longer have it as COM%d (%s/dosdevices).\n",
+                    number, prefix.c_str());
+    }
     return kExitOk;
 }
 
@@ -166,11 +221,14 @@ int main(int argc, char** argv) {
     }
     if (command == "install") {
         bool ifMissing = false;
+        bool wine = false;
         const char* number = nullptr;
         int words = 0;
         for (int i = 2; i < argc; ++i) {
             if (std::strcmp(argv[i], "--if-missing") == 0) {
                 ifMissing = true;
+            } else if (std::strcmp(argv[i], "--wine") == 0) {
+                wine = true;
             } else if (argv[i][0] == '-') {
                 return Usage(("unknown option \"" + std::string(argv[i]) + "\"").c_str());
             } else {
@@ -179,7 +237,7 @@ int main(int argc, char** argv) {
             }
         }
         if (words == 1) {
-            return Install(library, number, ifMissing);
+            return Install(library, number, ifMissing, wine);
         }
     }
     if (command == "remove" && argc == 3) {

@@ -1,11 +1,13 @@
 """Shared set-up of the end-to-end suites: a private temporary directory with
 its own port directory, port pairs made and removed with clsertolvane-pairs,
-the headless program started and watched until it reports "Connected:", and a
-check that every case leaves no program, pair or pair host behind."""
+the headless program started and watched until it reports "Connected:",
+ser2net serving a pair over RFC 2217, and a check that every case leaves no
+program, pair or pair host behind."""
 import os
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -15,6 +17,8 @@ import unittest
 import serial
 
 BIN = None  # the build's bin directory, taken from the command line
+SER2NET_EXAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "etc",
+                               "ser2net-clsertolvane.yaml")
 
 
 def take_bin_argument():
@@ -76,6 +80,21 @@ def open_serial(path, *args, **kwargs):
             if e.errno != 16 or time.monotonic() > deadline:
                 raise
             time.sleep(0.005)
+
+
+def free_tcp_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def listening(port):
+    """Whether a socket listens on 127.0.0.1:`port`, read from /proc instead
+    of trying a connection (which would make ser2net open its port)."""
+    local = f"0100007F:{port:04X}"
+    with open("/proc/net/tcp") as f:
+        return any(fields[1] == local and fields[3] == "0A"
+                   for fields in (line.split() for line in f.readlines()[1:]))
 
 
 def write_file(path, text):
@@ -146,6 +165,45 @@ class E2ETestCase(unittest.TestCase):
         with open(os.path.join(self.ports, f"CNC{number or self.PAIR}.pair")) as f:
             state = dict(line.split("=", 1) for line in f.read().split("\n") if "=" in line)
         return int(state["pid"])
+
+    def serve_rfc2217(self, number=None):
+        """Starts ser2net with the shipped example configuration, serving
+        COM<number> of this case's port directory on a free loopback port,
+        and stops it at the end of the case. Returns pyserial's URL for it."""
+        number = number or self.PAIR
+        with open(SER2NET_EXAMPLE) as f:
+            example = f.read()
+        for old, new in (("define: &portdir /run/user/1000/clsertolvane\n",
+                          f"define: &portdir {self.ports}\n"),
+                         ("*(portdir)/COM5,", f"*(portdir)/COM{number},")):
+            self.assertEqual(example.count(old), 1, old)
+            example = example.replace(old, new)
+        # A port found free may be taken before ser2net binds it.
+        for _ in range(3):
+            port = free_tcp_port()
+            config = write_file(os.path.join(self.dir, f"ser2net-{port}.yaml"),
+                                example.replace("tcp,127.0.0.1,2217", f"tcp,127.0.0.1,{port}"))
+            with open(os.path.join(self.dir, f"ser2net-{port}.log"), "w") as log:
+                proc = subprocess.Popen(["ser2net", "-n", "-c", config], env=self.env,
+                                        stdout=log, stderr=subprocess.STDOUT)
+            self.addCleanup(self._stop_ser2net, proc)
+            deadline = time.monotonic() + 5
+            while proc.poll() is None and time.monotonic() < deadline:
+                if listening(port):
+                    return f"rfc2217://127.0.0.1:{port}?ign_set_control"
+                time.sleep(0.02)
+            self._stop_ser2net(proc)
+        self.fail("ser2net did not listen: " + open(log.name).read())
+
+    @staticmethod
+    def _stop_ser2net(proc):
+        if proc.poll() is None:
+            proc.terminate()
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
 
     def emulation(self, text, name="emulation.ini"):
         """Writes an emulation INI and points MARO_EMULATION at it."""

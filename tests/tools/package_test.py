@@ -107,7 +107,8 @@ class PackageTest(unittest.TestCase):
         for path in ("bin/clsertolvane", "bin/clsertolvane-pairs", "bin/clsertolvane-pairhost",
                      "lib/libMaroVirtualComPort.so", "lib/libclsermro-emulated.so",
                      "lib/libacqlib5-emulated.so", "lib/libmaro_hal-emulated.so",
-                     "etc/emulation.ini", "share/applications/clsertolvane.desktop",
+                     "etc/emulation.ini", "etc/ser2net-clsertolvane.yaml",
+                     "share/applications/clsertolvane.desktop",
                      "share/icons/hicolor/128x128/apps/clsertolvane.png",
                      "share/man/man1/clsertolvane.1", "share/man/man1/clsertolvane-pairs.1",
                      "share/systemd/user/clsertolvane@.service"):
