@@ -13,6 +13,7 @@
 // another program's open fails with EBUSY. The host keeps the kernel's
 // exclusive mode (TIOCEXCL) set on an end exactly while some program has it
 // open, so the claim ends however its holder ends.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -172,9 +173,13 @@ Direction g_toCom;     // ZADURUV<n> -> COM<n>
 // or dies without clearing it would otherwise lock the end for every later
 // non-root opener: only the kernel's own tty release clears the flag, and a
 // pty slave is never released while the host holds its master. So the host
-// counts the opens and closes of each end's pty node (inotify sees them
-// whoever opens it, through any name) and sets the flag on the first open
-// and clears it on the last close, through its own descriptor of the end.
+// manages the flag through its own descriptor of each end: inotify reports
+// every open and close of the end's pty node, whoever makes it and through
+// whatever name. An open sets the flag at once. A close clears it at once,
+// so that the holder may reopen, and then the host looks whether another
+// process still has the end open (possible when two opened it before the
+// host set the flag) and sets it again if so. Events are not counted: inotify
+// merges identical events that follow each other, so counts drift.
 class EndClaims {
   public:
     ~EndClaims() {
@@ -184,7 +189,7 @@ class EndClaims {
     }
 
     // Watches end `i` (0 COM, 1 device), whose pty node is `node` and on
-    // which the host holds `ownFd`. Opens before this call are not counted.
+    // which the host holds `ownFd`.
     bool Watch(int i, const std::string& node, int ownFd) {
         if (fd_ < 0) {
             fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -192,6 +197,7 @@ class EndClaims {
                 return false;
             }
         }
+        ends_[i].node = node;
         ends_[i].ownFd = ownFd;
         ends_[i].watch = inotify_add_watch(fd_, node.c_str(), IN_OPEN | IN_CLOSE);
         return ends_[i].watch >= 0;
@@ -201,55 +207,76 @@ class EndClaims {
 
     void TakeEvents() {
         alignas(inotify_event) char buffer[4096];
+        bool closed[2] = {false, false};
         for (;;) {
             const ssize_t n = read(fd_, buffer, sizeof(buffer));
             if (n <= 0) {
-                return;
+                break;
             }
             for (ssize_t at = 0; at < n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                Apply(*event);
+                for (int i = 0; i < 2; ++i) {
+                    const bool overflow = (event->mask & IN_Q_OVERFLOW) != 0;
+                    if (overflow || (event->wd == ends_[i].watch && (event->mask & IN_CLOSE))) {
+                        ioctl(ends_[i].ownFd, TIOCNXCL);
+                        closed[i] = true;
+                    } else if (event->wd == ends_[i].watch && (event->mask & IN_OPEN)) {
+                        ioctl(ends_[i].ownFd, TIOCEXCL);
+                    }
+                }
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (closed[i] && HeldByAnother(ends_[i].node)) {
+                ioctl(ends_[i].ownFd, TIOCEXCL);
             }
         }
     }
 
   private:
     struct End {
+        std::string node;
         int watch = -1;
         int ownFd = -1;
-        int openers = 0;
     };
 
-    void Apply(const inotify_event& event) {
-        if ((event.mask & IN_Q_OVERFLOW) != 0) {
-            // Counts lost: free both ends rather than lock one out for good.
-            for (End& end : ends_) {
-                Set(end, 0);
-            }
-            return;
+    // Whether a process other than this one has `node` open. Only processes
+    // whose descriptors this user may see count: the end's pty belongs to
+    // this user, so those are the ones that can have opened it.
+    static bool HeldByAnother(const std::string& node) {
+        DIR* processes = opendir("/proc");
+        if (processes == nullptr) {
+            return false;
         }
-        for (End& end : ends_) {
-            if (end.watch != event.wd) {
+        const std::string self = std::to_string(getpid());
+        bool held = false;
+        while (!held) {
+            const dirent* process = readdir(processes);
+            if (process == nullptr) {
+                break;
+            }
+            if (process->d_name[0] < '0' || process->d_name[0] > '9' || self == process->d_name) {
                 continue;
             }
-            if ((event.mask & IN_OPEN) != 0) {
-                Set(end, end.openers + 1);
+            const std::string fdDir = std::string("/proc/") + process->d_name + "/fd";
+            DIR* fds = opendir(fdDir.c_str());
+            if (fds == nullptr) {
+                continue;
             }
-            if ((event.mask & IN_CLOSE) != 0) {
-                // A program that opened the end before the watch began.
-                Set(end, end.openers > 0 ? end.openers - 1 : 0);
+            while (const dirent* fd = readdir(fds)) {
+                char target[64];
+                const ssize_t n = readlinkat(dirfd(fds), fd->d_name, target, sizeof target);
+                if (n > 0 && static_cast<size_t>(n) == node.size() &&
+                    node.compare(0, node.size(), target, static_cast<size_t>(n)) == 0) {
+                    held = true;
+                    break;
+                }
             }
+            closedir(fds);
         }
-    }
-
-    // Setting the flag again on every event also clears one that a holder
-    // set itself and never cleared.
-    static void Set(End& end, int openers) {
-        end.openers = openers;
-        if (end.ownFd >= 0) {
-            ioctl(end.ownFd, openers > 0 ? TIOCEXCL : TIOCNXCL);
-        }
+        closedir(processes);
+        return held;
     }
 
     int fd_ = -1;

@@ -105,6 +105,15 @@ class Rfc2217ClientTest(E2ETestCase):
                 self.assertEqual(port.read_until(b"\n"), reply)
         self.assert_stops_cleanly(proc)
 
+    def test_remote_rate_change_reaches_the_camera_line_with_follow_baud(self):
+        url = self.serve_rfc2217()
+        proc = self.start_connected("--follow-baud", "COM8", "0", "115200,N,8,1")
+        with e2e_support.serial.serial_for_url(url, 115200, timeout=5) as port:
+            port.baudrate = 9600  # RFC 2217's SET-BAUDRATE, set on COM8 by ser2net
+            port.write(b"baud?\r")
+            self.assertEqual(port.read_until(b"\n"), b"baud=9600\r\n")
+        self.assert_stops_cleanly(proc)
+
 
 if __name__ == "__main__":
     unittest.main()
