@@ -152,10 +152,9 @@ MUTANTS = [
     ("emulation/portpairs/pair_host_main.cpp", "        if (rate == last_ || rate == B0) {",
      "        if (rate != last_ || rate == B0) {",
      "a client's new line rate never reaches the relay"),
-    ("emulation/portpairs/pair_host_main.cpp",
-     "    bool HasRoom() const { return end < sizeof(buffer) || start > 0; }",
-     "    bool HasRoom() const { return end < sizeof(buffer); }",
-     "a pair stalls for good after 4 KiB one way"),
+    ("emulation/portpairs/pair_host_main.cpp", "            if (g_slaves[i] == target) {",
+     "            if (g_slaves[i] != target) {",
+     "a removed pair leaves its port links behind"),
     # The emulated Camera Link serial library.
     ("emulation/clserial/demo_camera.cpp",
      '        std::snprintf(id, sizeof id, "EMUCAM-2000 SN%05d", serialIndex_);',
