@@ -167,6 +167,9 @@ class MainWindowTest : public QObject {
         QVERIFY(window.programEnded());
         QVERIFY(!window.isVisible());
         QCOMPARE(exits.count(), 1);
+        // What the window left for the event loop runs safely (no deletion
+        // of its own members).
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     void commandLineConnectionRelaysAndEchoes() {

@@ -19,6 +19,11 @@ QIcon CSystemTray::LoadIcon(int iconId) {
     return QIcon(QStringLiteral(":/icons/%1.png").arg(iconId));
 }
 
+void CSystemTray::Remove() {
+    if (icon_ != nullptr)
+        icon_->hide();
+}
+
 QAction* CSystemTray::AddEntry(const char* text, uint32_t commandId) {
     QAction* action = menu_->addAction(QString::fromLatin1(text));
     action->setData(commandId);

@@ -27,6 +27,8 @@ class CSystemTray : public QObject {
     // the desktop has no notification area (then every change is only kept).
     bool Install(const QString& tip, int iconId, std::function<void(uint32_t)> onCommand,
                  std::function<void()> onRestore);
+    // Takes the icon out of the notification area (the program is ending).
+    void Remove();
     void ChangeIcon(int iconId);
     void ChangeTip(const QString& tip);
     void SetConnected(bool connected) { logic_.SetConnected(connected); }

@@ -222,7 +222,7 @@ void CTolvaneMainDlg::RunVirtualPortDialog(const std::vector<clst::PortEntry>& p
 
 void CTolvaneMainDlg::EndProgram() {
     ended_ = true;
-    tray_.deleteLater();
+    tray_.Remove();
     hide();
     emit exitRequested();
 }
