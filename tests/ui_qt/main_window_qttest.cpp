@@ -81,6 +81,7 @@ class MainWindowTest : public QObject {
         QVERIFY(window.OnInitDialog());  // the emulated board has ports
         window.show();
         QCOMPARE(window.windowTitle(), QString("ClSerTolvane"));
+        QVERIFY(!window.windowIcon().pixmap(32).isNull());
         QCOMPARE(window.pane(0)->width(), 85);
         QCOMPARE(window.pane(1)->width(), 250);
         QCOMPARE(window.pane(2)->width(), 85);

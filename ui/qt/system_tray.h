@@ -45,6 +45,7 @@ class CSystemTray : public QObject {
     bool installed() const { return icon_ != nullptr; }
     const clst::TrayLogic& logic() const { return logic_; }
 
+    // Icon resource 128 (the window), 146 or 147 (the tray).
     static QIcon LoadIcon(int iconId);
 
   private:
