@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
@@ -10,6 +11,7 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <algorithm>
 
 #include "connections/system_discovery_backend.h"
 #include "portpairs/port_pair_library.h"
@@ -111,12 +113,24 @@ void CTolvaneMainDlg::BuildStatusBar() {
     for (int i = 0; i < 4; ++i) {
         panes_[i] = new QLabel(bar);
         panes_[i]->setObjectName(QStringLiteral("pane%1").arg(i));
-        if (i < 3) {
-            panes_[i]->setFixedWidth(kPaneWidths[i]);
-            bar->addWidget(panes_[i]);
-        } else {
-            bar->addWidget(panes_[i], 1);
-        }
+        bar->addWidget(panes_[i], i == 3 ? 1 : 0);
+    }
+    panes_[1]->setMinimumWidth(kLinkPaneMinWidth);
+    SizeStatusPanes();
+}
+
+void CTolvaneMainDlg::SizeStatusPanes() {
+    // Widths in pixels belong to one font; the state and line-settings panes
+    // are made as wide as their longest texts in the font in use instead.
+    for (const int pane : {0, 2}) {
+        QLabel* label = panes_[pane];
+        const QFontMetrics metrics(label->font());
+        int width = 0;
+        for (const auto& text : clst::StatusPaneTexts(pane))
+            width = std::max(width, metrics.horizontalAdvance(QString::fromStdString(text)));
+        const QMargins margins = label->contentsMargins();
+        label->setFixedWidth(width + margins.left() + margins.right() + 2 * label->margin() +
+                             metrics.averageCharWidth());
     }
 }
 
@@ -251,6 +265,8 @@ void CTolvaneMainDlg::closeEvent(QCloseEvent* event) {
 
 void CTolvaneMainDlg::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        SizeStatusPanes();
     // Minimising goes to the tray where there is one.
     if (event->type() == QEvent::WindowStateChange && trayAvailable_ && isMinimized() &&
         isVisible()) {

@@ -40,7 +40,8 @@ struct MainDlgServices {
 class CTolvaneMainDlg : public QMainWindow, public clst::MainWindowView {
     Q_OBJECT
   public:
-    static constexpr int kPaneWidths[3] = {85, 250, 85};
+    // The link pane grows with its text from this width on.
+    static constexpr int kLinkPaneMinWidth = 250;
 
     CTolvaneMainDlg(const clst::MainWindowArguments& args, bool saveToConfig,
                     const MainDlgServices& services, QWidget* parent = nullptr);
@@ -100,6 +101,7 @@ class CTolvaneMainDlg : public QMainWindow, public clst::MainWindowView {
   private:
     void BuildMenus();
     void BuildStatusBar();
+    void SizeStatusPanes();
     QAction* AddCommand(QMenu* menu, const char* text, uint32_t commandId);
 
     clst::QtMessageBox ownMessages_;
