@@ -18,6 +18,7 @@
 #include "portpairs/port_pair_library.h"
 #include "relay/relay_state.h"
 #include "ui/command_line.h"
+#include "ui/echo_display.h"
 #include "ui/main_window_logic.h"
 
 namespace {
@@ -71,10 +72,12 @@ class NoSettingsDialog : public clst::PortSettingsHandOver {
 void PrintLines(clst::QueuedEchoSink& sink, std::vector<std::string>& lines) {
     lines.clear();
     sink.TakeLines(lines);
+    // One output line per echo line, so that journald and grep see one
+    // record per relayed block.
     for (const auto& line : lines) {
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        if (line.empty() || line.back() != '\n')
-            std::fputc('\n', stdout);
+        const std::string text = clst::EchoDisplayText(line);
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fputc('\n', stdout);
     }
     if (!lines.empty())
         std::fflush(stdout);

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <algorithm>
@@ -25,6 +26,19 @@ namespace {
 
 constexpr const char* kNoTrayNotice =
     "No notification area on this desktop: the window is minimised instead of hidden.";
+
+// Lines cannot be selected, so the focus frame on the current line would
+// only look like a selection.
+class NoFocusFrameDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem plain(option);
+        plain.state &= ~QStyle::State_HasFocus;
+        QStyledItemDelegate::paint(painter, plain, index);
+    }
+};
 
 bool IsSwallowedKey(const QEvent* event) {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
@@ -54,6 +68,7 @@ CTolvaneMainDlg::CTolvaneMainDlg(const clst::MainWindowArguments& args, bool sav
     echoView_->setModel(echoModel_);
     echoView_->setUniformItemSizes(true);
     echoView_->setSelectionMode(QAbstractItemView::NoSelection);
+    echoView_->setItemDelegate(new NoFocusFrameDelegate(echoView_));
     echoView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     echoView_->setLayoutMode(QListView::Batched);
     echoView_->installEventFilter(this);
