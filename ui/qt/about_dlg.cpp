@@ -10,6 +10,7 @@
 #include "platform/program_path.h"
 #include "ui/about_logic.h"
 #include "ui/main_window_logic.h"
+#include "ui/qt/dialog_frame.h"
 #include "ui/qt/system_tray.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent, const std::string& programPath) : QDialog(parent) {
@@ -45,4 +46,5 @@ CAboutDlg::CAboutDlg(QWidget* parent, const std::string& programPath) : QDialog(
     layout->addLayout(grid);
     layout->addWidget(notice_);
     layout->addWidget(buttons);
+    UseFixedDialogFrame(*this, true);
 }

@@ -84,10 +84,14 @@ CTolvaneMainDlg::CTolvaneMainDlg(const clst::MainWindowArguments& args, bool sav
         ownBackend_ = std::make_unique<clst::SystemDiscoveryBackend>(pairs_, *messages_);
         backend_ = ownBackend_.get();
     }
-    clst::MessageSink* dialogSink =
-        services.messages != nullptr ? services.messages : &dialogMessages_;
-    portSettings_ = std::make_unique<CPortSettingDlg>(saveToConfig, *dialogSink, this);
-    virtualPorts_ = std::make_unique<CVirtualCOMPortDlg>(pairs_, *dialogSink, this);
+    // A dialog's message boxes sit over that dialog.
+    portSettings_ = std::make_unique<CPortSettingDlg>(
+        saveToConfig, services.messages != nullptr ? *services.messages : portSettingsMessages_,
+        this);
+    portSettingsMessages_.SetParent(portSettings_.get());
+    virtualPorts_ = std::make_unique<CVirtualCOMPortDlg>(
+        pairs_, services.messages != nullptr ? *services.messages : virtualPortMessages_, this);
+    virtualPortMessages_.SetParent(virtualPorts_.get());
     controller_ = std::make_unique<clst::MainWindowController>(*this, *portSettings_, *backend_,
                                                                pairs_, args);
 }

@@ -105,7 +105,8 @@ class CTolvaneMainDlg : public QMainWindow, public clst::MainWindowView {
     QAction* AddCommand(QMenu* menu, const char* text, uint32_t commandId);
 
     clst::QtMessageBox ownMessages_;
-    clst::QtMessageBox dialogMessages_;
+    clst::QtMessageBox portSettingsMessages_;
+    clst::QtMessageBox virtualPortMessages_;
     clst::MessageSink* messages_;
     clst::PortPairLibrary& pairs_;
     bool trayAvailable_;
