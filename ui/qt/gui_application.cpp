@@ -70,7 +70,7 @@ int RunGuiApplication(int argc, char** argv, const std::vector<std::string>& wor
         CTolvaneMainDlg window(args, args.autorun, services);
         QObject::connect(&window, &CTolvaneMainDlg::exitRequested, &app, &QApplication::quit);
         window.OnInitDialog();
-        window.show();
+        window.ShowAtStart();
         exitCode = app.exec();
     };
     RunStartup(words, info, hooks);

@@ -8,6 +8,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QSystemTrayIcon>
@@ -61,6 +62,10 @@ CTolvaneMainDlg::CTolvaneMainDlg(const clst::MainWindowArguments& args, bool sav
     setWindowTitle(QString::fromLatin1(clst::kMainWindowCaption));
     setWindowIcon(CSystemTray::LoadIcon(clst::kAppIconId));
     resize(600, 480);
+    // Dialogs open centred over this window, also while it is hidden in the
+    // tray and has never been shown; so it starts centred on its screen.
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
 
     echoModel_ = new EchoListModel(this);
     echoView_ = new QListView(this);
@@ -157,6 +162,14 @@ bool CTolvaneMainDlg::OnInitDialog() {
     return controller_->OnInitDialog();
 }
 
+void CTolvaneMainDlg::ShowAtStart() {
+    if (startInTray_) {
+        HideToTray();
+    } else {
+        show();
+    }
+}
+
 QAction* CTolvaneMainDlg::action(uint32_t commandId) const {
     const auto it = actions_.find(commandId);
     return it == actions_.end() ? nullptr : it->second;
@@ -214,6 +227,13 @@ clst::EchoSink* CTolvaneMainDlg::EchoList() {
 }
 
 void CTolvaneMainDlg::MinimizeToTray() {
+    // At start the window has not been shown yet. Shown and withdrawn again
+    // at once, a window manager may lose it for good (twm did), so it starts
+    // in the tray instead.
+    if (!isVisible()) {
+        startInTray_ = true;
+        return;
+    }
     QTimer::singleShot(0, this, [this] { HideToTray(); });
 }
 

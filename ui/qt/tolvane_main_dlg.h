@@ -51,6 +51,9 @@ class CTolvaneMainDlg : public QMainWindow, public clst::MainWindowView {
     // connect and then hide the window). True when Camera Link ports were
     // found.
     bool OnInitDialog();
+    // Shows the window, unless the start-up connection sent it to the tray:
+    // then it stays hidden until the tray's Show or a double click.
+    void ShowAtStart();
 
     // Menu and tray commands by identifier.
     bool OnCommand(uint32_t commandId) { return controller_->OnCommand(commandId); }
@@ -112,6 +115,7 @@ class CTolvaneMainDlg : public QMainWindow, public clst::MainWindowView {
     bool trayAvailable_;
     bool trayNoticeShown_ = false;
     bool ended_ = false;
+    bool startInTray_ = false;
     std::unique_ptr<clst::DiscoveryBackend> ownBackend_;
     clst::DiscoveryBackend* backend_;
     CSystemTray tray_;
