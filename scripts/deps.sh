@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev
     socat picocom tio python3-serial xvfb xauth procps dpkg-dev
+    openbox trayer xdotool x11-utils imagemagick
 )
 
 missing=()
