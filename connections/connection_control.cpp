@@ -63,6 +63,35 @@ uint32_t ClSerBaudRateFromCode(uint32_t code) {
     return 9600;
 }
 
+std::string LineSettingsText(const ConnectionSettings& settings) {
+    const char* parity = ParityText(settings.parity);
+    const char* stopBits = StopBitsText(settings.stopBits);
+    char line[256];
+    std::snprintf(line, sizeof line, "%d %s %d %s", settings.comBaudRate,
+                  parity != nullptr ? parity : "", settings.dataBits,
+                  stopBits != nullptr ? stopBits : "");
+    return line;
+}
+
+std::vector<std::string> StatusPaneTexts(int pane) {
+    std::vector<std::string> texts;
+    if (pane == 0) {
+        texts = {kStateConnected, kStateNotConnected};
+    } else if (pane == 2) {
+        ConnectionSettings settings;
+        for (const auto& baud : kBaudCodes) {
+            settings.comBaudRate = baud.bitsPerSecond;
+            for (settings.parity = 0; settings.parity <= 2; ++settings.parity) {
+                for (settings.dataBits = 5; settings.dataBits <= 9; ++settings.dataBits) {
+                    for (settings.stopBits = 0; settings.stopBits <= 2; ++settings.stopBits)
+                        texts.push_back(LineSettingsText(settings));
+                }
+            }
+        }
+    }
+    return texts;
+}
+
 ConnectionControl::ConnectionControl(ConnectionView& view, PortSettingsHandOver& dialog,
                                      const std::string& comPort, int32_t index,
                                      const std::string& serialParams)
@@ -235,35 +264,7 @@ void ConnectionControl::OnPortSettings() {
 }
 
 void ConnectionControl::UpdateStatusTexts() {
-    const char* parityText = "";
-    switch (m_settings.parity) {
-        case 0:
-            parityText = "n";
-            break;
-        case 1:
-            parityText = "o";
-            break;
-        case 2:
-            parityText = "e";
-            break;
-        default:
-            break;
-    }
-    const char* stopText = "";
-    switch (m_settings.stopBits) {
-        case 0:
-            stopText = "1";
-            break;
-        case 1:
-            stopText = "1.5";
-            break;
-        case 2:
-            stopText = "2";
-            break;
-        default:
-            break;
-    }
-    const std::string state = m_bConnected ? "Connected" : "Not connected";
+    const std::string state = m_bConnected ? kStateConnected : kStateNotConnected;
     const std::string echo = m_settings.echo ? "Echo on" : "Echo off";
 
     bool listed = false;
@@ -287,10 +288,7 @@ void ConnectionControl::UpdateStatusTexts() {
         const std::string clser = index < m_clserPorts.size() ? m_clserPorts[index] : "";
         linkText_ = m_settings.comPortName + "<->" + clser;
     }
-    char line[256];
-    std::snprintf(line, sizeof line, "%d %s %d %s", m_settings.comBaudRate, parityText,
-                  m_settings.dataBits, stopText);
-    lineText_ = line;
+    lineText_ = LineSettingsText(m_settings);
 
     view_.SetStatusText(0, state);
     view_.SetStatusText(1, linkText_);

@@ -28,6 +28,9 @@ inline constexpr unsigned kErrorTimerId = 1;
 inline constexpr unsigned kErrorTimerPeriodMs = 1000;
 
 inline constexpr const char* kCaptionPortConfiguration = "Port Configuration";
+// The state pane's texts.
+inline constexpr const char* kStateConnected = "Connected";
+inline constexpr const char* kStateNotConnected = "Not connected";
 
 // What connection control needs of the window it belongs to. Messages go
 // through MessageSink::ShowMessage: an empty caption means the program's
@@ -63,6 +66,14 @@ class PortSettingsHandOver {
 
 // Camera Link baud-rate code to bit/s; unknown codes give 9600.
 uint32_t ClSerBaudRateFromCode(uint32_t code);
+
+// The line-settings pane's text ("115200 n 8 1"); an unknown parity or
+// stop-bit code shows as nothing between its blanks.
+std::string LineSettingsText(const ConnectionSettings& settings);
+// Every text the state pane (0) or the line-settings pane (2) can show with
+// the settings the dialog and the command line offer, so that a window can
+// make those panes wide enough; empty for the other panes.
+std::vector<std::string> StatusPaneTexts(int pane);
 
 class ConnectionControl {
   public:

@@ -51,7 +51,7 @@ reach() {
 
 for dir in "${writable[@]}"; do
     mkdir -p "$dir"
-    chown "$user:" "$dir"
+    chown -R "$user:" "$dir"
     reach "$dir"
 done
 for arg in "$@"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the program's icons as PNG files (no image library needed):
 the application icon (a camera with its serial cable) in several sizes and
-the two tray icons, connected (green) and not connected (grey).
+the two tray icons, connected (blue, green tick) and not connected (grey,
+red bar).
 
     scripts/make-icons.py OUTPUT_DIR
 """
@@ -35,17 +36,45 @@ def rounded_box(x, y, x0, y0, x1, y1, r):
     return (x - cx) ** 2 + (y - cy) ** 2 <= r * r and x0 <= x <= x1 and y0 <= y <= y1
 
 
+BLUE = (31, 78, 121, 255)
+SLATE = (105, 112, 120, 255)
+GREEN = (30, 160, 60, 255)
+RED = (200, 40, 40, 255)
+WHITE = (255, 255, 255, 255)
+
+
+def near_segment(x, y, x0, y0, x1, y1, width):
+    """True when (x, y) lies within `width` of the segment (x0, y0)-(x1, y1)."""
+    dx, dy = x1 - x0, y1 - y0
+    t = max(0.0, min(1.0, ((x - x0) * dx + (y - y0) * dy) / (dx * dx + dy * dy)))
+    return math.hypot(x - (x0 + t * dx), y - (y0 + t * dy)) <= width
+
+
+# The tray icons must be told apart at a glance, even at 16 pixels: the
+# connected one keeps the blue tile and carries a green disc with a tick,
+# the not connected one is a grey tile with a red disc and a bar.
+CONNECTED = {"tile": BLUE, "disc": GREEN,
+             "mark": lambda x, y: near_segment(x, y, 0.60, 0.74, 0.69, 0.84, 0.045)
+             or near_segment(x, y, 0.69, 0.84, 0.86, 0.63, 0.045)}
+NOT_CONNECTED = {"tile": SLATE, "disc": RED,
+                 "mark": lambda x, y: 0.60 <= x <= 0.88 and abs(y - 0.74) <= 0.05}
+
+
 def shape_colour(x, y, status):
     """Colour (r, g, b, a) of the point (x, y) in the unit square."""
-    # Status dot of the tray icons, drawn on top of everything.
+    tile = BLUE
+    # Status disc of the tray icons, drawn on top of everything.
     if status is not None:
-        d = math.hypot(x - 0.76, y - 0.76)
-        if d <= 0.22:
-            return (255, 255, 255, 255) if d > 0.17 else status
+        tile = status["tile"]
+        d = math.hypot(x - 0.74, y - 0.74)
+        if d <= 0.26:
+            if d > 0.21:
+                return WHITE
+            return WHITE if status["mark"](x, y) else status["disc"]
     # Camera body with its lens.
     d = math.hypot(x - 0.44, y - 0.47)
     if d <= 0.16:
-        return (31, 78, 121, 255) if d > 0.10 else (120, 180, 230, 255)
+        return tile if d > 0.10 else (120, 180, 230, 255)
     if rounded_box(x, y, 0.16, 0.28, 0.72, 0.66, 0.05):
         return (245, 245, 245, 255)
     # The lens hood on the body's right side.
@@ -55,7 +84,7 @@ def shape_colour(x, y, status):
     if status is None and 0.40 <= x <= 0.48 and 0.66 <= y <= 0.86:
         return (255, 200, 40, 255)
     if rounded_box(x, y, 0.04, 0.04, 0.96, 0.96, 0.18):
-        return (31, 78, 121, 255)
+        return tile
     return (0, 0, 0, 0)
 
 
@@ -87,8 +116,8 @@ def main():
     os.makedirs(out, exist_ok=True)
     for size in (16, 32, 48, 64, 128, 256):
         png(os.path.join(out, f"clsertolvane-{size}.png"), size, draw(size))
-    png(os.path.join(out, "tray-connected.png"), 32, draw(32, (40, 170, 60, 255)))
-    png(os.path.join(out, "tray-not-connected.png"), 32, draw(32, (150, 150, 150, 255)))
+    png(os.path.join(out, "tray-connected.png"), 32, draw(32, CONNECTED))
+    png(os.path.join(out, "tray-not-connected.png"), 32, draw(32, NOT_CONNECTED))
 
 
 if __name__ == "__main__":

@@ -25,6 +25,7 @@
 #include "portpairs/port_pair_library.h"
 #include "relay/relay_state.h"
 #include "ui/command_line.h"
+#include "ui/echo_display.h"
 #include "ui/main_window_logic.h"
 
 namespace {
@@ -138,10 +139,11 @@ class OutputPrinter {
         wake_.notify_all();
     }
 
+    // One output line per echo line, so that journald and grep see one
+    // record per relayed block.
     static bool WriteLine(const std::string& line) {
-        std::string text = line;
-        if (text.empty() || text.back() != '\n')
-            text.push_back('\n');
+        std::string text = clst::EchoDisplayText(line);
+        text.push_back('\n');
         size_t done = 0;
         while (done < text.size()) {
             const ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);

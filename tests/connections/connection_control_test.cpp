@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,11 @@ TEST_F(ConnectionControlTest, StatusTextsAndTheSelectionCheck) {
     EXPECT_EQ(view_.panes[1], "<->");
     EXPECT_EQ(view_.panes[2], "115200 e 8 1.5");
     EXPECT_EQ(view_.tip, "Not connected\n<->\n115200 e 8 1.5\\9600");
+    // The window sizes the fixed panes for these texts.
+    for (const int pane : {0, 2}) {
+        const auto texts = StatusPaneTexts(pane);
+        EXPECT_NE(std::find(texts.begin(), texts.end(), view_.panes[pane]), texts.end()) << pane;
+    }
 
     c.m_settings.clserPortIndex = 7;  // beyond the list: nothing read outside it
     c.m_settings.parity = 9;

@@ -216,7 +216,7 @@ class E2ETestCase(unittest.TestCase):
         proc = subprocess.Popen(
             [program or os.path.join(BIN, "clsertolvane"), "--headless", *words],
             env=env or self.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-            errors="replace")
+            encoding="utf-8", errors="replace")
         self.procs.append(proc)
         return proc
 

@@ -32,8 +32,8 @@ class HeadlessTest(E2ETestCase):
                 lines = out.split("\n")
                 self.assertEqual(lines[0], "clsertolvanemutex0")
                 self.assertIn("To ClSer:", lines)
-                # Text mode turns the raw CR inside the brackets into a line end.
-                self.assertIn("69[i] 64[d] 3f[?] d[", lines)
+                # One output line per block, the CR written as an escape.
+                self.assertIn(r"69[i] 64[d] 3f[?] d[\r] ", lines)
                 self.assertIn("To Com:", lines)
                 connected = "Connected: COM7<->0. EmuBoard_Port0 115200 n 8 1"
                 self.assertIn(connected + (" (low latency)\n" if options else "\n"), err)

@@ -9,6 +9,9 @@
 
 #include "platform/program_path.h"
 #include "ui/about_logic.h"
+#include "ui/main_window_logic.h"
+#include "ui/qt/dialog_frame.h"
+#include "ui/qt/system_tray.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent, const std::string& programPath) : QDialog(parent) {
     setWindowTitle(QString::fromLatin1(clst::kAboutCaption));
@@ -16,7 +19,7 @@ CAboutDlg::CAboutDlg(QWidget* parent, const std::string& programPath) : QDialog(
         clst::LoadAboutTexts(programPath.empty() ? clst::platform::ProgramPath() : programPath);
 
     auto* icon = new QLabel(this);
-    icon->setPixmap(QIcon(QStringLiteral(":/icons/128.png")).pixmap(48, 48));
+    icon->setPixmap(CSystemTray::LoadIcon(clst::kAppIconId).pixmap(48, 48));
     description_ = new QLabel(QString::fromLatin1(texts.description), this);
     description_->setObjectName(QStringLiteral("description"));
     version_ = new QLabel(QString::fromLatin1(texts.version), this);
@@ -43,4 +46,5 @@ CAboutDlg::CAboutDlg(QWidget* parent, const std::string& programPath) : QDialog(
     layout->addLayout(grid);
     layout->addWidget(notice_);
     layout->addWidget(buttons);
+    UseFixedDialogFrame(*this, true);
 }

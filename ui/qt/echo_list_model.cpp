@@ -3,6 +3,8 @@
 #include <QListView>
 #include <algorithm>
 
+#include "ui/echo_display.h"
+
 EchoListModel::EchoListModel(QObject* parent) : QAbstractListModel(parent) {
     timer_.setInterval(kPollMs);
     connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
@@ -18,9 +20,8 @@ int EchoListModel::rowCount(const QModelIndex& parent) const {
 QVariant EchoListModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount())
         return {};
-    // Echo lines hold raw bytes inside their brackets: one character per byte.
-    const std::string line = store_.Line(static_cast<size_t>(index.row()));
-    return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+    const std::string text = clst::EchoDisplayText(store_.Line(static_cast<size_t>(index.row())));
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 size_t EchoListModel::Poll() {

@@ -8,6 +8,7 @@
 #include "portpairs/port_pair_library.h"
 #include "ui/command_line.h"
 #include "ui/qt/qt_message_box.h"
+#include "ui/qt/system_tray.h"
 #include "ui/qt/tolvane_main_dlg.h"
 
 namespace clst {
@@ -45,9 +46,11 @@ int RunGuiApplication(int argc, char** argv, const std::vector<std::string>& wor
     }
 
     QApplication app(argc, argv);
+    // No application display name: Qt would append it to every window title,
+    // and each caption must read exactly as the program names it.
     QApplication::setApplicationName(QStringLiteral("clsertolvane"));
-    QApplication::setApplicationDisplayName(QStringLiteral("ClSerTolvane"));
     QApplication::setDesktopFileName(QStringLiteral("clsertolvane"));
+    QApplication::setWindowIcon(CSystemTray::LoadIcon(kAppIconId));
     // The window hides into the tray; only Exit ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -70,7 +73,7 @@ int RunGuiApplication(int argc, char** argv, const std::vector<std::string>& wor
         // Before the start-up selection, which may connect at once.
         window.controller().control().SetRelayOptions(options);
         window.OnInitDialog();
-        window.show();
+        window.ShowAtStart();
         exitCode = app.exec();
     };
     RunStartup(words, info, hooks);

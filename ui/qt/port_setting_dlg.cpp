@@ -9,12 +9,13 @@
 #include <QString>
 #include <QStringList>
 
+#include "ui/qt/dialog_frame.h"
+
 using clst::PortSettingsList;
 
 CPortSettingDlg::CPortSettingDlg(bool saveToConfig, clst::MessageSink& messages, QWidget* parent)
     : QDialog(parent), logic_(*this, messages, saveToConfig) {
     setWindowTitle(QStringLiteral("Port Settings"));
-    setModal(true);
 
     m_comboComPort = MakeCombo("comboComPort");
     m_comboClSerPort = MakeCombo("comboClSerPort");
@@ -68,6 +69,7 @@ CPortSettingDlg::CPortSettingDlg(bool saveToConfig, clst::MessageSink& messages,
     grid->addLayout(buttons, 5, 4, 1, 2);
 
     setLayout(grid);
+    UseFixedDialogFrame(*this, true);
     setTabOrder(m_comboComPort, m_checkShowPhysical);
     setTabOrder(m_checkShowPhysical, m_comboComBaud);
     setTabOrder(m_comboComBaud, m_comboParity);

@@ -7,6 +7,8 @@ namespace clst {
 
 int QtMessageBox::ShowMessage(const std::string& text, const std::string& caption, unsigned flags) {
     QMessageBox box(parent_);
+    // Over its window only: the tray menu stays usable while a box is open.
+    box.setWindowModality(parent_ != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
     box.setWindowTitle(QString::fromStdString(caption.empty() ? kDefaultCaption : caption));
     box.setText(QString::fromStdString(text));
     switch (flags & 0xF0u) {

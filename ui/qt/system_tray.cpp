@@ -1,11 +1,20 @@
 #include "ui/qt/system_tray.h"
 
 #include <QAction>
+#include <QFile>
 #include <QFont>
 #include <QIcon>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QWidget>
+
+// The icons are compiled into the static library of the widgets. Nothing
+// refers to their data but this initialiser, so without the call the linker
+// leaves them out and every icon comes out blank. It must be called from the
+// global namespace.
+static void InitIconResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 CSystemTray::CSystemTray(QObject* parent) : QObject(parent) {}
 
@@ -16,7 +25,22 @@ CSystemTray::~CSystemTray() {
 }
 
 QIcon CSystemTray::LoadIcon(int iconId) {
-    return QIcon(QStringLiteral(":/icons/%1.png").arg(iconId));
+    static const bool initialised = (InitIconResources(), true);
+    (void)initialised;
+    QIcon icon(QStringLiteral(":/icons/%1.png").arg(iconId));
+    // Smaller drawings of the same icon, where there are any, for title bars
+    // and task lists that would otherwise scale the large one down.
+    for (const int size : {16, 32}) {
+        const QString file = QStringLiteral(":/icons/%1-%2.png").arg(iconId).arg(size);
+        if (QFile::exists(file))
+            icon.addFile(file, QSize(size, size));
+    }
+    return icon;
+}
+
+void CSystemTray::Remove() {
+    if (icon_ != nullptr)
+        icon_->hide();
 }
 
 QAction* CSystemTray::AddEntry(const char* text, uint32_t commandId) {

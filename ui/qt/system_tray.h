@@ -27,6 +27,8 @@ class CSystemTray : public QObject {
     // the desktop has no notification area (then every change is only kept).
     bool Install(const QString& tip, int iconId, std::function<void(uint32_t)> onCommand,
                  std::function<void()> onRestore);
+    // Takes the icon out of the notification area (the program is ending).
+    void Remove();
     void ChangeIcon(int iconId);
     void ChangeTip(const QString& tip);
     void SetConnected(bool connected) { logic_.SetConnected(connected); }
@@ -43,6 +45,7 @@ class CSystemTray : public QObject {
     bool installed() const { return icon_ != nullptr; }
     const clst::TrayLogic& logic() const { return logic_; }
 
+    // Icon resource 128 (the window), 146 or 147 (the tray).
     static QIcon LoadIcon(int iconId);
 
   private:

@@ -2,14 +2,18 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <algorithm>
 
 #include "connections/system_discovery_backend.h"
 #include "portpairs/port_pair_library.h"
@@ -23,6 +27,19 @@ namespace {
 
 constexpr const char* kNoTrayNotice =
     "No notification area on this desktop: the window is minimised instead of hidden.";
+
+// Lines cannot be selected, so the focus frame on the current line would
+// only look like a selection.
+class NoFocusFrameDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem plain(option);
+        plain.state &= ~QStyle::State_HasFocus;
+        QStyledItemDelegate::paint(painter, plain, index);
+    }
+};
 
 bool IsSwallowedKey(const QEvent* event) {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
@@ -45,6 +62,10 @@ CTolvaneMainDlg::CTolvaneMainDlg(const clst::MainWindowArguments& args, bool sav
     setWindowTitle(QString::fromLatin1(clst::kMainWindowCaption));
     setWindowIcon(CSystemTray::LoadIcon(clst::kAppIconId));
     resize(600, 480);
+    // Dialogs open centred over this window, also while it is hidden in the
+    // tray and has never been shown; so it starts centred on its screen.
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
 
     echoModel_ = new EchoListModel(this);
     echoView_ = new QListView(this);
@@ -52,6 +73,7 @@ CTolvaneMainDlg::CTolvaneMainDlg(const clst::MainWindowArguments& args, bool sav
     echoView_->setModel(echoModel_);
     echoView_->setUniformItemSizes(true);
     echoView_->setSelectionMode(QAbstractItemView::NoSelection);
+    echoView_->setItemDelegate(new NoFocusFrameDelegate(echoView_));
     echoView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     echoView_->setLayoutMode(QListView::Batched);
     echoView_->installEventFilter(this);
@@ -67,10 +89,14 @@ CTolvaneMainDlg::CTolvaneMainDlg(const clst::MainWindowArguments& args, bool sav
         ownBackend_ = std::make_unique<clst::SystemDiscoveryBackend>(pairs_, *messages_);
         backend_ = ownBackend_.get();
     }
-    clst::MessageSink* dialogSink =
-        services.messages != nullptr ? services.messages : &dialogMessages_;
-    portSettings_ = std::make_unique<CPortSettingDlg>(saveToConfig, *dialogSink, this);
-    virtualPorts_ = std::make_unique<CVirtualCOMPortDlg>(pairs_, *dialogSink, this);
+    // A dialog's message boxes sit over that dialog.
+    portSettings_ = std::make_unique<CPortSettingDlg>(
+        saveToConfig, services.messages != nullptr ? *services.messages : portSettingsMessages_,
+        this);
+    portSettingsMessages_.SetParent(portSettings_.get());
+    virtualPorts_ = std::make_unique<CVirtualCOMPortDlg>(
+        pairs_, services.messages != nullptr ? *services.messages : virtualPortMessages_, this);
+    virtualPortMessages_.SetParent(virtualPorts_.get());
     controller_ = std::make_unique<clst::MainWindowController>(*this, *portSettings_, *backend_,
                                                                pairs_, args);
 }
@@ -111,17 +137,37 @@ void CTolvaneMainDlg::BuildStatusBar() {
     for (int i = 0; i < 4; ++i) {
         panes_[i] = new QLabel(bar);
         panes_[i]->setObjectName(QStringLiteral("pane%1").arg(i));
-        if (i < 3) {
-            panes_[i]->setFixedWidth(kPaneWidths[i]);
-            bar->addWidget(panes_[i]);
-        } else {
-            bar->addWidget(panes_[i], 1);
-        }
+        bar->addWidget(panes_[i], i == 3 ? 1 : 0);
+    }
+    panes_[1]->setMinimumWidth(kLinkPaneMinWidth);
+    SizeStatusPanes();
+}
+
+void CTolvaneMainDlg::SizeStatusPanes() {
+    // Widths in pixels belong to one font; the state and line-settings panes
+    // are made as wide as their longest texts in the font in use instead.
+    for (const int pane : {0, 2}) {
+        QLabel* label = panes_[pane];
+        const QFontMetrics metrics(label->font());
+        int width = 0;
+        for (const auto& text : clst::StatusPaneTexts(pane))
+            width = std::max(width, metrics.horizontalAdvance(QString::fromStdString(text)));
+        const QMargins margins = label->contentsMargins();
+        label->setFixedWidth(width + margins.left() + margins.right() + 2 * label->margin() +
+                             metrics.averageCharWidth());
     }
 }
 
 bool CTolvaneMainDlg::OnInitDialog() {
     return controller_->OnInitDialog();
+}
+
+void CTolvaneMainDlg::ShowAtStart() {
+    if (startInTray_) {
+        HideToTray();
+    } else {
+        show();
+    }
 }
 
 QAction* CTolvaneMainDlg::action(uint32_t commandId) const {
@@ -181,6 +227,13 @@ clst::EchoSink* CTolvaneMainDlg::EchoList() {
 }
 
 void CTolvaneMainDlg::MinimizeToTray() {
+    // At start the window has not been shown yet. Shown and withdrawn again
+    // at once, a window manager may lose it for good (twm did), so it starts
+    // in the tray instead.
+    if (!isVisible()) {
+        startInTray_ = true;
+        return;
+    }
     QTimer::singleShot(0, this, [this] { HideToTray(); });
 }
 
@@ -222,7 +275,7 @@ void CTolvaneMainDlg::RunVirtualPortDialog(const std::vector<clst::PortEntry>& p
 
 void CTolvaneMainDlg::EndProgram() {
     ended_ = true;
-    tray_.deleteLater();
+    tray_.Remove();
     hide();
     emit exitRequested();
 }
@@ -251,6 +304,8 @@ void CTolvaneMainDlg::closeEvent(QCloseEvent* event) {
 
 void CTolvaneMainDlg::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        SizeStatusPanes();
     // Minimising goes to the tray where there is one.
     if (event->type() == QEvent::WindowStateChange && trayAvailable_ && isMinimized() &&
         isVisible()) {

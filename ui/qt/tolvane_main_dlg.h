@@ -40,7 +40,8 @@ struct MainDlgServices {
 class CTolvaneMainDlg : public QMainWindow, public clst::MainWindowView {
     Q_OBJECT
   public:
-    static constexpr int kPaneWidths[3] = {85, 250, 85};
+    // The link pane grows with its text from this width on.
+    static constexpr int kLinkPaneMinWidth = 250;
 
     CTolvaneMainDlg(const clst::MainWindowArguments& args, bool saveToConfig,
                     const MainDlgServices& services, QWidget* parent = nullptr);
@@ -50,6 +51,9 @@ class CTolvaneMainDlg : public QMainWindow, public clst::MainWindowView {
     // connect and then hide the window). True when Camera Link ports were
     // found.
     bool OnInitDialog();
+    // Shows the window, unless the start-up connection sent it to the tray:
+    // then it stays hidden until the tray's Show or a double click.
+    void ShowAtStart();
 
     // Menu and tray commands by identifier.
     bool OnCommand(uint32_t commandId) { return controller_->OnCommand(commandId); }
@@ -100,15 +104,18 @@ class CTolvaneMainDlg : public QMainWindow, public clst::MainWindowView {
   private:
     void BuildMenus();
     void BuildStatusBar();
+    void SizeStatusPanes();
     QAction* AddCommand(QMenu* menu, const char* text, uint32_t commandId);
 
     clst::QtMessageBox ownMessages_;
-    clst::QtMessageBox dialogMessages_;
+    clst::QtMessageBox portSettingsMessages_;
+    clst::QtMessageBox virtualPortMessages_;
     clst::MessageSink* messages_;
     clst::PortPairLibrary& pairs_;
     bool trayAvailable_;
     bool trayNoticeShown_ = false;
     bool ended_ = false;
+    bool startInTray_ = false;
     std::unique_ptr<clst::DiscoveryBackend> ownBackend_;
     clst::DiscoveryBackend* backend_;
     CSystemTray tray_;

@@ -13,6 +13,8 @@
 #include <QTimerEvent>
 #include <QVBoxLayout>
 
+#include "ui/qt/dialog_frame.h"
+
 namespace clst {
 
 namespace {
@@ -55,6 +57,7 @@ CMessageDlg::CMessageDlg(QWidget* parent)
     m_text->setMinimumWidth(m_text->fontMetrics().horizontalAdvance(clst::kInstallingText) * 3 / 2);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_text);
+    UseFixedDialogFrame(*this, false);
     m_logic.OnInitDialog();
     show();
 }
@@ -123,6 +126,7 @@ CVirtualCOMPortDlg::CVirtualCOMPortDlg(clst::PortPairLibrary& library, clst::Mes
     layout->addLayout(grid);
     layout->addSpacing(6);
     layout->addLayout(buttons);
+    UseFixedDialogFrame(*this, true);
 
     connect(install, &QPushButton::clicked, this, [this] { m_logic.OnInstallPair(); });
     connect(remove, &QPushButton::clicked, this, [this] { m_logic.OnRemovePair(); });
@@ -140,6 +144,9 @@ bool CVirtualCOMPortDlg::WindowExists() const {
 }
 
 void CVirtualCOMPortDlg::BringToTop() {
+    // A window manager may have let the dialog be minimised.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
     raise();
     activateWindow();
 }

@@ -1,0 +1,20 @@
+// How an echo list line is shown: one row of text. The stored line keeps the
+// raw bytes the relay put between the brackets ("a[<LF>] "); shown raw, a line
+// feed splits the row in two and other control characters vanish or move
+// the cursor of a terminal.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace clst {
+
+// The one-row display text of a stored echo list line, in UTF-8. Control
+// characters are written as escapes: \t, \n and \r, any other as \x and two
+// hex digits (DEL and the C1 controls 0x80..0x9F included). Escapes rather
+// than Unicode's control pictures, which many desktop fonts lack and which
+// grep on a journal cannot type. The other bytes are Latin-1 characters. A
+// line end closing the line (the COM write error line has one) is not shown.
+std::string EchoDisplayText(std::string_view line);
+
+}  // namespace clst
