@@ -10,6 +10,9 @@
 #   scripts/mutants.sh              all mutants (about a minute each)
 #   scripts/mutants.sh --list       list them and check that each applies
 #   scripts/mutants.sh 3 17         only these
+#   scripts/mutants.sh --matrix     run every fast test against each mutant
+#                                   and name the tests that kill it (slower;
+#                                   shows which tests a mutant depends on)
 #
 # The scratch copy is $CLST_MUTANTS_DIR (default /tmp/clst-mutants); its
 # build is kept between runs, so a second run starts faster.
@@ -169,6 +172,7 @@ MUTANTS = [
 scratch = os.environ.get("CLST_MUTANTS_DIR", "/tmp/clst-mutants")
 args = sys.argv[1:]
 listing = args == ["--list"]
+matrix = "--matrix" in args
 chosen = [int(a) for a in args if a.isdigit()]
 
 
@@ -199,8 +203,9 @@ subprocess.run(f"git ls-files -z | xargs -0 cp --parents -p -t '{scratch}'", she
                check=True)
 env = dict(os.environ, CCACHE_BASEDIR=os.path.dirname(scratch))
 build = ["cmake", "--build", "--preset", "default", "-j2"]
-tests = ["ctest", "--preset", "default", "-j2", "-LE", "bench|package", "--stop-on-failure",
-         "--timeout", "300"]
+tests = ["ctest", "--preset", "default", "-j2", "-LE", "bench|package", "--timeout", "300"]
+if not matrix:
+    tests.append("--stop-on-failure")
 print(f"=== scratch copy in {scratch}: baseline build and suites")
 if run(["cmake", "--preset", "default"], env=env, stdout=subprocess.DEVNULL).returncode or \
         run(build, env=env, stdout=subprocess.DEVNULL).returncode:
@@ -229,9 +234,14 @@ for i in indices:
         if run(build, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
             invalid.append(name + " (does not build)")
             verdict = "DOES NOT BUILD"
-        elif run(tests, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
+        elif (result := run(tests, env=env, capture_output=True, text=True)).returncode:
             killed += 1
             verdict = "killed"
+            if matrix:
+                failed = [line.split(" - ", 1)[1].split(" (")[0]
+                          for line in result.stdout.splitlines() if " - " in line and
+                          line.strip()[:1].isdigit()]
+                verdict += " by " + ", ".join(failed)
         else:
             survivors.append(name)
             verdict = "SURVIVED"
