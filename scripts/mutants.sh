@@ -199,8 +199,25 @@ def run(cmd, **kwargs):
 
 # The scratch copy: the tracked files as they are in the working tree.
 os.makedirs(scratch, exist_ok=True)
-subprocess.run(f"git ls-files -z | xargs -0 cp --parents -p -t '{scratch}'", shell=True,
-               check=True)
+# A file is copied only when its contents differ, and then gets a new time,
+# so the scratch build sees exactly what changed (also a mutant left behind
+# by an interrupted run).
+tracked = subprocess.run(["git", "ls-files", "-z"], capture_output=True, check=True,
+                         text=True).stdout.split("\0")
+for path in filter(None, tracked):
+    target = os.path.join(scratch, path)
+    with open(path, "rb") as f:
+        data = f.read()
+    try:
+        with open(target, "rb") as f:
+            same = f.read() == data
+    except OSError:
+        same = False
+    if not same:
+        os.makedirs(os.path.dirname(target) or ".", exist_ok=True)
+        with open(target, "wb") as f:
+            f.write(data)
+        os.chmod(target, os.stat(path).st_mode)
 env = dict(os.environ, CCACHE_BASEDIR=os.path.dirname(scratch))
 build = ["cmake", "--build", "--preset", "default", "-j2"]
 tests = ["ctest", "--preset", "default", "-j2", "-LE", "bench|package", "--timeout", "300"]
