@@ -135,7 +135,7 @@ MUTANTS = [
      "    if (dcb.StopBits == 1 && dcb.ByteSize == 5)",
      "1.5 stop bits are refused where they exist and taken where they do not"),
     ("platform/profile.cpp", "    const std::string file = FollowLinks(path);",
-     "    const std::string file = path;",
+     "    const std::string file = path.empty() ? FollowLinks(path) : path;",
      "a linked TolvaneConfig.ini is replaced by a plain file"),
     ("platform/profile.cpp", "            if (EqualNoCase(name, section)) {",
      "            if (name == section) {", "[Connection1] is not the section connection1"),
