@@ -1,0 +1,331 @@
+// The widgets on the offscreen platform, wiring only: the rules and texts
+// are the logic classes' and tested there, the window on a real desktop by
+// the desktop end-to-end test. The window runs on the emulated board (the
+// libraries in <build>/lib), the dialogs and the window on the real pty
+// port-pair library in a private port directory.
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+#include <string>
+#include <tuple>
+
+#include "portpairs/port_pair_library.h"
+#include "tests/support/message_recorder.h"
+#include "tests/support/private_port_directory.h"
+#include "tests/support/test_io.h"
+#include "ui/qt/echo_list_model.h"
+#include "ui/qt/port_setting_dlg.h"
+#include "ui/qt/tolvane_main_dlg.h"
+#include "ui/qt/virtual_com_port_dlg.h"
+
+using namespace clst;
+using clst::testing::RecordingSink;
+
+namespace {
+
+// The real library; notes whether the waiting window was on the screen, over
+// the dialog and not modal, while an install ran.
+struct ObservedPairs : PortPairLibrary {
+    int32_t VcpInstallPair(int32_t number) override {
+        const CMessageDlg* info = dialog != nullptr ? dialog->InfoDialog() : nullptr;
+        waitShown = info != nullptr && info->isVisible() && info->WasPainted() &&
+                    info->parentWidget() == dialog && !info->isModal() &&
+                    info->Text() == "Installing, please wait...";
+        return PortPairLibrary::VcpInstallPair(number);
+    }
+    CVirtualCOMPortDlg* dialog = nullptr;
+    bool waitShown = false;
+};
+
+template <typename T = QComboBox>
+T* Find(const QWidget& parent, const char* name) {
+    T* child = parent.findChild<T*>(name);
+    if (child == nullptr)
+        qFatal("no control %s", name);
+    return child;
+}
+
+// Runs `dialog` modally, calls `whileOpen` once it is up and rejects what is
+// still open afterwards; returns DoModal's answer.
+template <typename Dialog>
+int RunModal(Dialog& dialog, const std::function<void()>& whileOpen) {
+    QTimer::singleShot(0, &dialog, [&] {
+        whileOpen();
+        if (dialog.isVisible())
+            dialog.reject();
+    });
+    return dialog.DoModal();
+}
+
+QStringList Items(const QComboBox* combo) {
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    return items;
+}
+
+}  // namespace
+
+class WidgetsTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        dir_ = testing::MakePrivatePortDirectory("/tmp/clst-widgets-XXXXXX");
+        QVERIFY(!dir_.empty());
+        unsetenv("MARO_EMULATION");
+        // This program sits in <build>/tests, beside no bin or lib folder:
+        // the runtime is found through the environment instead.
+        const QByteArray build =
+            QDir(QCoreApplication::applicationDirPath() + "/..").absolutePath().toLocal8Bit();
+        setenv("MARODIR5_64", build.constData(), 1);
+        QVERIFY2(pairs_.VcpInitialize() != 0, pairs_.LastErrorText().c_str());
+    }
+
+    void cleanup() { pairs_.dialog = nullptr; }
+
+    void cleanupTestCase() {
+        for (const char* name : {"CNC7", "CNC4711", "CNC4712"})
+            pairs_.VcpRemovePair(name);
+        pairs_.VcpRelease();
+        testing::RemovePrivatePortDirectory(dir_);
+    }
+
+    void messageBoxFlagsAndAnswers() {
+        using B = QMessageBox;
+        const struct {
+            unsigned flags;
+            std::string caption;
+            B::StandardButton press;  // NoButton: Escape
+            int answer;
+            B::Icon icon;
+            B::StandardButtons buttons;
+        } cases[] = {
+            {kMbYesNo | kMbIconExclamation, "Port configuration", B::Yes, kIdYes, B::Warning,
+             B::Yes | B::No},
+            {kMbYesNo, "", B::NoButton, kIdNo, B::NoIcon, B::Yes | B::No},
+            {kMbOkCancel | kMbIconInformation, "", B::Cancel, kIdCancel, B::Information,
+             B::Ok | B::Cancel},
+            {kMbOkCancel | kMbIconQuestion, "", B::NoButton, kIdCancel, B::Question,
+             B::Ok | B::Cancel},
+            {kMbOk | kMbIconError, "", B::Ok, kIdOk, B::Critical, B::Ok},
+        };
+        for (const auto& c : cases) {
+            QString seen;
+            B::Icon icon = B::NoIcon;
+            B::StandardButtons buttons;
+            QTimer::singleShot(0, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (box == nullptr)
+                    return;
+                seen = box->windowTitle() + "|" + box->text();
+                icon = box->icon();
+                buttons = box->standardButtons();
+                if (c.press == B::NoButton)
+                    QTest::keyClick(box, Qt::Key_Escape);
+                else
+                    box->button(c.press)->click();
+            });
+            QCOMPARE(QtMessageBox().ShowMessage("Port busy", c.caption, c.flags), c.answer);
+            QCOMPARE(seen, QString::fromStdString(
+                               (c.caption.empty() ? kDefaultCaption : c.caption) + "|Port busy"));
+            QCOMPARE(icon, c.icon);
+            QCOMPARE(buttons, c.buttons);
+        }
+    }
+
+    void portSettingsDialogShowsAndReadsEveryList() {
+        RecordingSink sink;
+        CPortSettingDlg dlg(false, sink);
+        dlg.SetClSerPorts({"0. board_Port0", "1. board_Port1"});
+        dlg.SetComPorts(
+            {{"", "COM1", ""}, {"CNC1", "COM6", "ZADURUV6"}, {"CNC0", "COM5", "ZADURUV5"}});
+        dlg.SetSettings({.devicePortName = "ZADURUV6",
+                         .comPortName = "COM6",
+                         .clserPortIndex = 1,
+                         .dataBits = 7,
+                         .stopBits = 2,
+                         .clserBaudCode = 16,
+                         .comBaudRate = 115200,
+                         .parity = 1});
+
+        // Escape cancels and nothing is taken.
+        QCOMPARE(RunModal(dlg,
+                          [&] {
+                              Find(dlg, "comboParity")->setCurrentIndex(1);
+                              QTest::keyClick(Find(dlg, "comboParity"), Qt::Key_Escape);
+                          }),
+                 kIdCancel);
+        QCOMPARE(dlg.GetSettings().parity, 1);
+
+        const int result = RunModal(dlg, [&] {
+            QVERIFY(dlg.WindowExists());
+            const std::pair<const char*, const char*> shown[] = {
+                {"comboComPort", "COM6-ZADURUV6"},
+                {"comboClSerPort", "1. board_Port1"},
+                {"comboComBaud", "115200"},
+                {"comboClSerBaud", "115200"},
+                {"comboParity", "o"},
+                {"comboDataBits", "7"},
+                {"comboStopBit", "2"}};
+            for (const auto& [name, text] : shown)
+                QCOMPARE(Find(dlg, name)->currentText(), QString(text));
+            // The check box reaches the logic, which lists the physical port.
+            QTest::mouseClick(Find<QCheckBox>(dlg, "checkShowPhysical"), Qt::LeftButton);
+            QCOMPARE(Items(Find(dlg, "comboComPort")),
+                     (QStringList{"COM1", "COM5-ZADURUV5", "COM6-ZADURUV6"}));
+            Find(dlg, "comboComPort")->setCurrentIndex(1);
+            Find(dlg, "comboClSerBaud")->setCurrentIndex(0);  // 9600: asked, answered Yes
+            sink.answers = {kIdYes};
+            // Enter confirms, also on the Close button.
+            QTest::keyClick(Find<QPushButton>(dlg, "buttonClose"), Qt::Key_Return);
+        });
+        QCOMPARE(result, kIdOk);
+        QCOMPARE(sink.messages.size(), size_t{1});
+        QVERIFY(!dlg.WindowExists());
+        const ConnectionSettings s = dlg.GetSettings();
+        QVERIFY(std::tie(s.comPortName, s.clserBaudCode, s.comBaudRate, s.parity, s.stopBits) ==
+                std::tuple("COM5", 1, 115200, 1, 2));
+    }
+
+    void virtualPortDialogInstallsAndRemoves() {
+        QVERIFY2(pairs_.VcpInstallPair(4712) != 0, pairs_.LastErrorText().c_str());
+        RecordingSink sink;
+        CVirtualCOMPortDlg dlg(pairs_, sink);
+        pairs_.dialog = &dlg;
+        dlg.LoadPortEntries({{"", "COM1", ""}});
+        RunModal(dlg, [&] {
+            auto* edit = Find<QLineEdit>(dlg, kPortNumberEditName);
+            auto* list = Find(dlg, kPortListName);
+            auto* remove = Find<QPushButton>(dlg, kRemoveButtonName);
+            QCOMPARE(edit->text(), QString("1"));
+            edit->clear();
+            QTest::keyClicks(edit, "47x11");  // digits only
+            Find<QPushButton>(dlg, kInstallButtonName)->click();
+            QVERIFY(pairs_.waitShown);
+            QVERIFY(dlg.InfoDialog() == nullptr);
+            QCOMPARE(Items(list),
+                     (QStringList{"COM1", "COM4711-ZADURUV4711", "COM4712-ZADURUV4712"}));
+
+            // The outcome of a remove comes with the re-check a moment
+            // later, or at once with Escape, which ends the dialog.
+            list->setCurrentIndex(1);
+            remove->click();
+            QVERIFY(QTest::qWaitFor([&] { return sink.messages.size() == 3; }, 10000));
+            QCOMPARE(Items(list), (QStringList{"COM1", "COM4712-ZADURUV4712"}));
+            list->setCurrentIndex(1);
+            remove->click();
+            QTest::keyClick(&dlg, Qt::Key_Escape);
+            QVERIFY(!dlg.WindowExists());
+            QCOMPARE(sink.messages.size(), size_t{5});
+        });
+        QCOMPARE(pairs_.VcpGetPairCount(), 0);
+    }
+
+    void mainWindowMenusTrayAndClose() {
+        RecordingSink sink;
+        CTolvaneMainDlg window({}, false, Services(sink, true));
+        QVERIFY(window.OnInitDialog());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // The fixed panes fit their longest texts in the font in use.
+        for (const auto& [index, text] : {std::pair{0, "Not connected"}, {2, "921600 e 8 1.5"}}) {
+            const QLabel* pane = window.pane(index);
+            QVERIFY2(pane->fontMetrics().horizontalAdvance(text) <= pane->contentsRect().width(),
+                     text);
+        }
+        // Connect reaches connection control, which refuses: no pair yet.
+        window.action(kCmdConnect)->trigger();
+        QCOMPARE(sink.messages.size(), size_t{1});
+
+        // Echo from the main menu and from the tray menu: both menus and the
+        // pane follow each toggle.
+        QAction* trayEcho = nullptr;
+        for (QAction* entry : window.tray().menu()->actions()) {
+            if (entry->data().toUInt() == kCmdTrayEcho)
+                trayEcho = entry;
+        }
+        QVERIFY(trayEcho != nullptr);
+        for (QAction* toggle : {window.action(kCmdEcho), trayEcho}) {
+            const bool on = !window.action(kCmdEcho)->isChecked();
+            toggle->trigger();
+            window.tray().UpdateMenu();
+            QCOMPARE(window.action(kCmdEcho)->isChecked(), on);
+            QCOMPARE(trayEcho->isChecked(), on);
+            QCOMPARE(window.pane(3)->text(), QString(on ? "Echo on" : "Echo off"));
+        }
+
+        // Closing hides into the tray; without one, the window is minimised.
+        window.close();
+        QVERIFY(!window.isVisible());
+        QVERIFY(!window.programEnded());
+        CTolvaneMainDlg bare({}, false, Services(sink, false));
+        bare.OnInitDialog();
+        bare.show();
+        bare.close();
+        QVERIFY(bare.isVisible() && bare.isMinimized());
+        QVERIFY(bare.statusBar()->currentMessage().contains("minimised"));
+    }
+
+    void mainWindowConnectionEchoesIntoTheList() {
+        QVERIFY2(pairs_.VcpInstallPair(7) != 0, pairs_.LastErrorText().c_str());
+        RecordingSink sink;
+        CTolvaneMainDlg window({"COM7", 0, "115200,N,8,1", false}, false, Services(sink, true));
+        QVERIFY(window.OnInitDialog());
+        QVERIFY2(sink.messages.empty(), sink.messages.empty() ? "" : sink.messages[0].text.c_str());
+        QCOMPARE(window.pane(0)->text(), QString("Connected"));
+        QVERIFY(!window.action(kCmdConnect)->isEnabled());
+        QCOMPARE(window.tray().iconId(), 146);
+
+        if (!window.action(kCmdEcho)->isChecked())
+            window.action(kCmdEcho)->trigger();
+        std::string reply;
+        const int fd = testing::OpenRawPort(dir_ + "/COM7");
+        QVERIFY(fd >= 0 && testing::WriteAll(fd, "id?\r"));
+        testing::WaitFor(
+            [&] {
+                reply += testing::ReadFor(fd, 256, std::chrono::milliseconds(20));
+                return reply.find('\n') != std::string::npos;
+            },
+            std::chrono::seconds(5));
+        close(fd);
+        QVERIFY2(reply.rfind("EMUCAM", 0) == 0, reply.c_str());
+        QVERIFY(QTest::qWaitFor([&] { return window.echoModel()->rowCount() >= 4; }, 5000));
+        QStringList lines;
+        for (int row = 0; row < window.echoModel()->rowCount(); ++row)
+            lines << window.echoModel()->data(window.echoModel()->index(row)).toString();
+        QVERIFY2(lines.contains("To ClSer:") && lines.contains("To Com:"),
+                 qPrintable(lines.join('|')));
+
+        window.action(kCmdDisconnect)->trigger();
+        QCOMPARE(window.pane(0)->text(), QString("Not connected"));
+        QCOMPARE(window.tray().iconId(), 147);
+    }
+
+  private:
+    MainDlgServices Services(RecordingSink& sink, bool tray) {
+        MainDlgServices services;
+        services.pairs = &pairs_;
+        services.messages = &sink;
+        services.trayAvailable = tray;
+        return services;
+    }
+
+    std::string dir_;
+    ObservedPairs pairs_;
+};
+
+QTEST_MAIN(WidgetsTest)
+#include "widgets_qttest.moc"
