@@ -1,7 +1,6 @@
-// The virtual port dialog's rules over one stand-in for its window, the
-// waiting window and the port-pair library, with the message boxes: all write
-// into one log, so the order of library calls, window changes and messages is
-// checked together.
+// The virtual port dialog's rules over one stand-in for its window and the
+// port-pair library, with the message boxes: all write into one log, so the
+// order of library calls, window changes and messages is checked together.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -21,7 +20,7 @@ namespace {
 using Log = std::vector<std::string>;
 using Texts = std::vector<std::string>;
 
-class Scripted : public PortPairLibrary, public VirtualPortView, public WaitMessageView {
+class Scripted : public PortPairLibrary, public VirtualPortView {
   public:
     explicit Scripted(Log& log) : PortPairLibrary("/nonexistent/lib.so"), log_(log) {}
 
@@ -57,7 +56,7 @@ class Scripted : public PortPairLibrary, public VirtualPortView, public WaitMess
         return Note("VcpIsPortNumberInUse " + std::to_string(number), number == inUse);
     }
 
-    // The dialog and the waiting window.
+    // The dialog.
     std::string PortNumberText() override { return number; }
     void SetPortNumberText(const std::string& text) override { number = text; }
     void ShowPortList(const Texts& texts, int current) override {
@@ -67,7 +66,6 @@ class Scripted : public PortPairLibrary, public VirtualPortView, public WaitMess
     int CurrentPortIndex() override { return selected; }
     void CreateWaitWindow() override { Note("CreateWaitWindow", 0); }
     void DestroyWaitWindow() override { Note("DestroyWaitWindow", 0); }
-    void SetText(const std::string& text) override { Note(text, 0); }
     void StartTimer(unsigned id, unsigned ms) override {
         Note("StartTimer " + std::to_string(id) + " " + std::to_string(ms), 0);
     }
@@ -110,13 +108,11 @@ class VirtualPortTest : public ::testing::Test {
         }
     }
 
-    // Opens the dialog on `library` and `others`, then forgets the log.
-    void Open(std::vector<PortEntry> library, const Texts& others = {}) {
+    // Opens the dialog on the library's pairs and the window's other ports,
+    // then forgets the log.
+    void Open(std::vector<PortEntry> library, const std::vector<PortEntry>& window = {}) {
         s.pairs = std::move(library);
-        std::vector<PortEntry> entries;
-        for (const std::string& name : others)
-            entries.push_back({"", name, ""});
-        logic.LoadPortEntries(entries);
+        logic.LoadPortEntries(window);
         logic.OnInitDialog();
         log.clear();
     }
@@ -141,9 +137,7 @@ TEST_F(VirtualPortTest, ListHoldsTheLibrarysPairsAndTheOtherPortsSorted) {
     // library.
     logic.LoadPortEntries({{"", "COM1", ""}, {"CNC99", "COM99", "ZADURUV99"}, {"", "com2", ""}});
     s.pairs = {{"CNC7", "COM12", "ZADURUV12"}, {"CNC3", "COM3", "ZADURUV3"}};
-    s.number = "55";
     logic.OnInitDialog();
-    EXPECT_EQ(s.number, "1");
     EXPECT_EQ(Taken(), kRelist + Log{"VcpGetPair 1"});
     EXPECT_EQ(s.shown, (Texts{"COM1", "COM12-ZADURUV12", "com2", "COM3-ZADURUV3"}));
     EXPECT_EQ(s.selected, 0);
@@ -157,14 +151,14 @@ TEST_F(VirtualPortTest, ListHoldsTheLibrarysPairsAndTheOtherPortsSorted) {
 
     // A library that is not ready lists no pairs, only the others.
     s.ready = false;
-    Open({{"CNC4", "COM4", "ZADURUV4"}}, {"COM2"});
+    Open({{"CNC4", "COM4", "ZADURUV4"}}, {{"", "COM2", ""}});
     EXPECT_EQ(s.shown, Texts{"COM2"});
     Open({});
     EXPECT_EQ(s.selected, -1);
 }
 
 TEST_F(VirtualPortTest, InstallChecksTheNumberThenRunsInsideTheWaitWindow) {
-    Open({}, {"COM1"});
+    Open({}, {{"", "COM1", ""}});
     s.inUse = 7;
     s.number = "7";
     logic.OnInstallPair();
@@ -190,7 +184,7 @@ TEST_F(VirtualPortTest, InstallChecksTheNumberThenRunsInsideTheWaitWindow) {
 }
 
 TEST_F(VirtualPortTest, RemoveAsksThenReportsAfterTheRecheck) {
-    Open({{"CNC7", "COM12", "ZADURUV12"}, {"CNC3", "COM3", "ZADURUV3"}}, {"COM1"});
+    Open({{"CNC7", "COM12", "ZADURUV12"}, {"CNC3", "COM3", "ZADURUV3"}}, {{"", "COM1", ""}});
     // A physical port: refused after the question, the library is not asked.
     logic.OnRemovePair();
     EXPECT_EQ(Taken(), (Log{kQuestion, "Message Cannot remove a physical COM port."}));
@@ -237,21 +231,4 @@ TEST_F(VirtualPortTest, RemoveAsksThenReportsAfterTheRecheck) {
     Open({});
     logic.OnRemovePair();
     EXPECT_EQ(log, Log{});
-}
-
-TEST_F(VirtualPortTest, WaitingWindowTicksThroughItsTextsAndStopsItsTimersOnce) {
-    WaitMessageController wait(s);
-    wait.OnInitDialog();
-    wait.OnTimer(kWaitTimerId);
-    for (int i = 0; i < 4; ++i)
-        wait.OnTimer(kWaitStepTimerId);
-    // Destroyed in the middle of a tick: both timers stop, once.
-    wait.OnTimer(kWaitTimerId);
-    wait.OnDestroy();
-    wait.OnDestroy();
-    EXPECT_EQ(log,
-              (Log{"Installing, please wait...", "StartTimer 1 2000", "Installing, please wait.,",
-                   "StartTimer 2 500", "Installing, please wait...", "Installing, please wait.",
-                   "StopTimer 2", "Installing, please wait.,", "StartTimer 2 500", "StopTimer 2",
-                   "StopTimer 1"}));
 }
