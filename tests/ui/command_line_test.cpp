@@ -60,6 +60,8 @@ TEST(InstanceSlotTest, SlotsStayTakenWhileAnyInstanceHoldsThem) {
         if (pipe(out) != 0)
             return std::string("no pipe");
         const pid_t pid = fork();
+        if (pid < 0)
+            return std::string("no fork");  // and nothing to kill
         if (pid == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             dup2(out[1], 1);

@@ -24,11 +24,11 @@ std::string EchoOf(const std::string& bytes) {
 // an echo line; one taken for an echo line would read back changed.
 const std::vector<std::string> kNotEchoLines = {
     "Retry after TotalBytesWritten: 10",
-    "0a[\n] ",   // leading zero: the relay never writes this
-    "41[B] ",    // the shown character does not match the value
-    "41[A]",     // no closing space
-    "A[\n] ",    // upper-case hex
-    "0[\x00] ",  // a zero byte is shown as an empty bracket
+    "0a[\n] ",                 // leading zero: the relay never writes this
+    "41[B] ",                  // the shown character does not match the value
+    "41[A]",                   // no closing space
+    "A[\n] ",                  // upper-case hex
+    std::string("0[\0] ", 5),  // a zero byte is shown as an empty bracket
 };
 
 }  // namespace

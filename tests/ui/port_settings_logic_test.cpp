@@ -137,7 +137,6 @@ TEST_F(PortSettingsTest, BaudMismatchQuestionNoKeepsTheDialogYesStores) {
 
 TEST_F(PortSettingsTest, PhysicalPortsAreHiddenListedOnRequestAndRefused) {
     Open();
-    EXPECT_FALSE(view_.checked);
     EXPECT_EQ(view_.items[L::ComPort], (Texts{"COM5-ZADURUV5", "COM6-ZADURUV6"}));
     EXPECT_EQ(view_.Shown(L::ComPort), "COM6-ZADURUV6");
 

@@ -3,10 +3,12 @@
 // order of library calls, window changes and messages is checked together.
 #include <gtest/gtest.h>
 
-#include <climits>
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "portpairs/port_pair_library.h"
