@@ -19,6 +19,8 @@ struct RecordedMessage {
 struct MessageRecorder {
     int Record(const std::string& text, const std::string& caption, unsigned flags) {
         messages.push_back({text, caption, flags});
+        if (log != nullptr)
+            log->push_back("Message " + text);
         if (answers.empty())
             return kIdOk;
         const int answer = answers.front();
@@ -28,6 +30,8 @@ struct MessageRecorder {
 
     std::vector<RecordedMessage> messages;
     std::deque<int> answers;
+    // Where a test logs other calls too, the messages go in among them.
+    std::vector<std::string>* log = nullptr;
 };
 
 // The recorder as the message boxes of a dialog or window.

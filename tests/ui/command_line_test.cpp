@@ -1,12 +1,13 @@
-// Command-line words, the argument choice and the start-up order.
-#include <fcntl.h>
+// Command-line words, the argument choice and the instance slots. The
+// start-up order is the end-to-end tests' (an unusable port directory ends
+// the program with the library's text, arguments reach the connection).
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,168 +16,83 @@
 
 using namespace clst;
 
-namespace {
-
-MainWindowArguments Parse(const std::vector<std::string>& words) {
-    CMyCommandLineInfo info;
-    ParseCommandLine(words, info);
-    return ChooseMainWindowArguments(info);
-}
-
-}  // namespace
-
-TEST(CommandLineTest, WordsAndTheArgumentChoice) {
-    EXPECT_EQ(Parse({}), (MainWindowArguments{"", -1, "", false}));
-    EXPECT_EQ(Parse({"com7", "2"}), (MainWindowArguments{"COM7", 2, "", false}));
-    EXPECT_EQ(Parse({"AUTORUN"}), (MainWindowArguments{}));
-    EXPECT_EQ(Parse({"COM7", "/AUTORUN"}), (MainWindowArguments{})) << "no index: all ignored";
-    EXPECT_EQ(Parse({"COM7", "-1"}), (MainWindowArguments{"COM7", 1, "", false}));
-    EXPECT_EQ(Parse({"COM5", "0", "115200,n,8,1", "-autorun"}),
-              (MainWindowArguments{"COM5", 0, "115200,N,8,1", true}));
-    EXPECT_EQ(Parse({"autorunx", "COM5", "0"}), (MainWindowArguments{"COM5", 0, "", true}));
-    EXPECT_EQ(Parse({"AUTORU", "COM5", "0"}).autorun, false) << "shorter than AUTORUN";
-}
-
-TEST(CommandLineTest, EachWordTestStandsAlone) {
-    CMyCommandLineInfo info;
-    ParseCommandLine({"007", "7a", "XCOM3", "COM5,9600"}, info);
-    EXPECT_EQ(info.m_nIndex, 7);
-    EXPECT_EQ(info.m_strComPort, "COM5,9600");
-    EXPECT_EQ(info.m_strSerialParams, "COM5,9600");
-
-    // An index too large for the range is the largest index, never the
-    // wrapped-around remainder (4294967296 is not port 0).
-    for (const char* word : {"2147483648", "4294967296", "99999999999", "/00004294967297"}) {
-        EXPECT_EQ(Parse({"COM5", word}), (MainWindowArguments{"COM5", INT32_MAX, "", false}))
-            << word;
+TEST(CommandLineTest, WordsGiveTheMainWindowArguments) {
+    const MainWindowArguments none;
+    const auto com5 = [](int32_t index) { return MainWindowArguments{"COM5", index, "", false}; };
+    const struct {
+        std::vector<std::string> words;
+        MainWindowArguments expected;
+    } cases[] = {
+        {{}, none},
+        {{"com7", "2"}, {"COM7", 2, "", false}},
+        {{"COM7", "/AUTORUN"}, none},              // no index: the whole line is ignored
+        {{"COM7", "-1"}, {"COM7", 1, "", false}},  // the marker goes, the digits stay
+        {{"COM5", "0", "115200,n,8,1", "-autorun"}, {"COM5", 0, "115200,N,8,1", true}},
+        {{"autorunx", "COM5", "0"}, {"COM5", 0, "", true}},
+        {{"AUTORU", "COM5", "0"}, com5(0)},
+        // Each word test stands alone: one word may be port and parameters.
+        {{"007", "7a", "XCOM3", "COM5,9600"}, {"COM5,9600", 7, "COM5,9600", false}},
+        // Later words of the same kind win; "CO" is too short for a port.
+        {{"COM1", "3", "COM2", "4", "9600,E", "19200,O", "CO", ""}, {"COM2", 4, "19200,O", false}},
+        // Only one marker goes: "--headless" is "-headless", no word of ours.
+        {{"--headless", "--echo", "--low-latency", "COM5", "0"}, com5(0)},
+        // An index beyond the range is the largest one, never a wrapped-around
+        // small one (4294967296 is not port 0).
+        {{"COM5", "4294967296"}, com5(INT32_MAX)},
+        {{"COM5", "/00004294967297"}, com5(INT32_MAX)},
+    };
+    for (const auto& c : cases) {
+        CMyCommandLineInfo info;
+        ParseCommandLine(c.words, info);
+        EXPECT_EQ(ChooseMainWindowArguments(info), c.expected) << ::testing::PrintToString(c.words);
     }
-    EXPECT_EQ(Parse({"COM5", "2147483647"}).index, INT32_MAX);
-    EXPECT_EQ(Parse({"COM5", "2147483646"}).index, INT32_MAX - 1);
-
-    // Later words of the same kind win; "CO" is too short for a COM word.
-    CMyCommandLineInfo later;
-    ParseCommandLine({"COM1", "3", "COM2", "4", "9600,E", "19200,O", "CO", ""}, later);
-    EXPECT_EQ(later.m_strComPort, "COM2");
-    EXPECT_EQ(later.m_nIndex, 4);
-    EXPECT_EQ(later.m_strSerialParams, "19200,O");
-    EXPECT_EQ(later.m_bAutorun, 0);
-
-    // Only one leading marker is removed; "--headless" reaches ParseParam as
-    // "-headless" and matches none of the tests, nor do the other options.
-    CMyCommandLineInfo flags;
-    ParseCommandLine({"--headless", "--echo", "--low-latency", "COM5", "0"}, flags);
-    EXPECT_EQ(ChooseMainWindowArguments(flags), (MainWindowArguments{"COM5", 0, "", false}));
 }
 
-TEST(StartupTest, UnusablePortPairLibraryEndsBeforeTheWindow) {
-    std::vector<std::string> calls;
-    StartupHooks hooks;
-    hooks.claimInstanceSlot = [&] {
-        calls.push_back("slot");
-        return 0;
-    };
-    std::string errorText = "no port directory";
-    hooks.vcpInitialize = [&] {
-        calls.push_back("vcp");
-        return 0;
-    };
-    hooks.vcpGetLastErrorText = [&](char* buffer) -> int32_t {
-        if (buffer)
-            std::snprintf(buffer, errorText.size() + 1, "%s", errorText.c_str());
-        return static_cast<int32_t>(errorText.size());
-    };
-    hooks.showMessage = [&](const std::string& text, unsigned flags) {
-        calls.push_back("message:" + text + ":" + std::to_string(flags));
-    };
-    hooks.runMainWindow = [&](const MainWindowArguments&) { calls.push_back("window"); };
-
-    CMyCommandLineInfo info;
-    EXPECT_FALSE(RunStartup({"COM5", "0"}, info, hooks));
-    EXPECT_EQ(calls, (std::vector<std::string>{"slot", "vcp", "message:no port directory:48"}));
-    EXPECT_TRUE(info.m_strComPort.empty()) << "the command line is not read";
-
-    calls.clear();
-    errorText.clear();
-    EXPECT_FALSE(RunStartup({}, info, hooks));
-    EXPECT_EQ(calls, (std::vector<std::string>{"slot", "vcp"})) << "empty text: nothing shown";
-
-    calls.clear();
-    MainWindowArguments got;
-    hooks.vcpInitialize = [] { return 1; };
-    hooks.runMainWindow = [&](const MainWindowArguments& a) { got = a; };
-    EXPECT_TRUE(RunStartup({"com9", "1", "/autorun"}, info, hooks));
-    EXPECT_EQ(got, (MainWindowArguments{"COM9", 1, "", true}));
-}
-
-// Instance slots across real processes: each child claims a slot and prints
-// its name, then waits until told to end.
+// Instance slots across real processes.
 TEST(InstanceSlotTest, SlotsStayTakenWhileAnyInstanceHoldsThem) {
     const clst::testing::ScratchDir scratch("/tmp/clst-slots-XXXXXX");
     const clst::testing::ScopedEnv portDir("CLSERTOLVANE_PORT_DIR", scratch / "ports");
-
-    struct Child {
-        pid_t pid;
-        int toChild;
-        std::string name;
-    };
-    auto start = [](void) -> Child {
-        int out[2], in[2];
-        EXPECT_EQ(pipe(out), 0);
-        EXPECT_EQ(pipe(in), 0);
-        pid_t pid = fork();
+    // Starts an instance that claims a slot and holds it until it is killed;
+    // returns the slot's name as the instance printed it.
+    std::vector<pid_t> instances;
+    const auto start = [&] {
+        int out[2];
+        if (pipe(out) != 0)
+            return std::string("no pipe");
+        const pid_t pid = fork();
+        if (pid < 0)
+            return std::string("no fork");  // and nothing to kill
         if (pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
             dup2(out[1], 1);
-            // Keep only stdout and this child's own pipe: an inherited write
-            // end of a sibling's pipe would keep that sibling alive.
-            for (int fd = 3; fd < 1024; ++fd) {
-                if (fd != in[0])
-                    close(fd);
-            }
+            close(out[0]);
+            close(out[1]);
             ClaimInstanceSlot();
-            char c;
-            (void)!read(in[0], &c, 1);  // until the parent closes its end
+            close(1);  // the name is complete: the parent reads to the end
+            pause();
             _exit(0);
         }
         close(out[1]);
-        close(in[0]);
+        instances.push_back(pid);
         std::string name;
         char buf[64];
-        // The name has no line end: read until the child has written it.
-        for (int i = 0; i < 200 && name.find("mutex") == std::string::npos; ++i) {
-            ssize_t n = read(out[0], buf, sizeof buf);
-            if (n > 0)
-                name.append(buf, static_cast<size_t>(n));
-        }
-        // The whole name is written with one call; a short pause covers a
-        // split read all the same.
-        usleep(20000);
-        fcntl(out[0], F_SETFL, O_NONBLOCK);
-        ssize_t n = read(out[0], buf, sizeof buf);
-        if (n > 0)
+        for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
             name.append(buf, static_cast<size_t>(n));
         close(out[0]);
-        return {pid, in[1], name};
+        return name;
     };
-    auto stop = [](Child& c) {
-        close(c.toChild);
-        int status = 0;
-        waitpid(c.pid, &status, 0);
+    const auto stop = [&](size_t instance) {
+        kill(instances.at(instance), SIGKILL);
+        waitpid(instances[instance], nullptr, 0);
     };
 
-    Child a = start();
-    Child b = start();
-    Child c = start();
-    EXPECT_EQ(a.name, "clsertolvanemutex0");
-    EXPECT_EQ(b.name, "clsertolvanemutex1");
-    EXPECT_EQ(c.name, "clsertolvanemutex2");
-    stop(a);
-    Child d = start();
-    EXPECT_EQ(d.name, "clsertolvanemutex3") << "slot 0 is still held by the later instances";
-    stop(b);
-    stop(c);
-    stop(d);
+    for (const char* name : {"clsertolvanemutex0", "clsertolvanemutex1", "clsertolvanemutex2"})
+        EXPECT_EQ(start(), name);
+    stop(0);
+    EXPECT_EQ(start(), "clsertolvanemutex3") << "slot 0 is still held by the later instances";
+    for (size_t i = 1; i < 4; ++i)
+        stop(i);
     // Every holder is gone, so are the names.
-    Child e = start();
-    EXPECT_EQ(e.name, "clsertolvanemutex0");
-    stop(e);
+    EXPECT_EQ(start(), "clsertolvanemutex0");
+    stop(4);
 }

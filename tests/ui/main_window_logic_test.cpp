@@ -1,9 +1,11 @@
-// The main window's rules over a recording window, a scripted system and a
-// port-pair library that counts what it is asked.
+// The main window's rules over a recording window, a scripted system (one
+// board with two Camera Link ports, one pair) and a port-pair library that
+// counts its releases.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "portpairs/port_pair_library.h"
@@ -13,18 +15,19 @@
 #include "ui/tray_logic.h"
 
 using namespace clst;
+using Message = clst::testing::RecordedMessage;
 
 namespace {
 
 class RecordingWindow : public clst::testing::RecordingConnectionView<MainWindowView> {
   public:
-    void SetMenuItemChecked(uint32_t id, bool checked) override { checked_[id] = checked; }
-    void InstallTrayIcon(const std::string& tip_, int iconId) override {
-        tip = tip_;
+    // The check marks are the offscreen window test's.
+    void SetMenuItemChecked(uint32_t, bool) override {}
+    void InstallTrayIcon(const std::string& text, int iconId) override {
+        tip = text;
         icon = iconId;
-        ++trayInstalls;
     }
-    void SetTrayEcho(bool echo) override { trayEcho = echo; }
+    void SetTrayEcho(bool) override {}
     void ShowFromTray() override { ++shown; }
     void ClearEchoList() override { ++cleared; }
     void RunAboutBox() override { ++abouts; }
@@ -40,186 +43,111 @@ class RecordingWindow : public clst::testing::RecordingConnectionView<MainWindow
     }
     void EndProgram() override { ++ended; }
 
-    std::map<uint32_t, bool> checked_;
-    bool trayEcho = false, virtualDialogOpen = false;
-    int trayInstalls = 0, shown = 0, cleared = 0, abouts = 0, virtualDialogRaised = 0, ended = 0;
+    bool virtualDialogOpen = false;
+    int shown = 0, cleared = 0, abouts = 0, virtualDialogRaised = 0, ended = 0;
     std::vector<std::string> dialogClSerPorts;
     std::vector<PortEntry> virtualDialogPorts;
     std::function<void()> duringVirtualDialog;
 };
 
-// One board with two Camera Link ports (or none), no system COM ports, and
-// one pair.
-struct ScriptedSystem : clst::testing::FakeBackend {
-    ScriptedSystem() {
-        boardCountText = "1";
-        boards = {{0, {"EmuBoard", 2, 0}}};
-        pairs = {{"CNC5", "COM5", "ZADURUV5"}};
-    }
-};
-
 class CountingPairs : public PortPairLibrary {
   public:
     CountingPairs() : PortPairLibrary("/nonexistent/libMaroVirtualComPort.so") {}
-    int32_t VcpRelease() override {
-        ++released;
-        return 1;
-    }
+    int32_t VcpRelease() override { return ++released, 1; }
     int released = 0;
 };
 
 class MainWindowLogicTest : public ::testing::Test {
   protected:
-    void SetUp() override { dialog_.answer = kIdCancel; }
-    MainWindowController& Make(const MainWindowArguments& args = {}) {
-        controller_ =
-            std::make_unique<MainWindowController>(window_, dialog_, system_, pairs_, args);
-        return *controller_;
+    MainWindowLogicTest() {
+        dialog_.answer = kIdCancel;
+        system_.boardCountText = "1";
+        system_.boards = {{0, {"EmuBoard", 2, 0}}};
+        system_.pairs = {{"CNC5", "COM5", "ZADURUV5"}};
     }
     void TearDown() override { g_echoEnabled = false; }
+    // True when Camera Link ports were found.
+    bool Start() {
+        c = std::make_unique<MainWindowController>(window_, dialog_, system_, pairs_,
+                                                   MainWindowArguments{});
+        return c->OnInitDialog();
+    }
 
     RecordingWindow window_;
     clst::testing::FakeSettingsDialog dialog_;
-    ScriptedSystem system_;
+    clst::testing::FakeBackend system_;
     CountingPairs pairs_;
-    std::unique_ptr<MainWindowController> controller_;
+    std::unique_ptr<MainWindowController> c;
 };
 
 }  // namespace
 
-TEST_F(MainWindowLogicTest, WithoutBoardsSaysSoOnceAndConnectRefusesLater) {
+TEST_F(MainWindowLogicTest, WithoutBoardsSaysSoAfterTheTrayIconIsUp) {
     system_.boardCountText = "0";
-    auto& c = Make();
-    EXPECT_FALSE(c.OnInitDialog());
-    EXPECT_EQ(window_.trayInstalls, 1);
-    EXPECT_EQ(window_.tip, "Not connected");
-    EXPECT_EQ(window_.icon, kIconNotConnected);
-    ASSERT_EQ(window_.messages.size(), 1u);
-    EXPECT_EQ(window_.messages[0].text,
-              "Cannot find any CameraLink boards, please check the system configuration.");
-    EXPECT_EQ(window_.messages[0].caption, "");
-    EXPECT_EQ(window_.messages[0].flags, kMbOk);
-    EXPECT_TRUE(c.control().m_comPorts.empty());
-
-    EXPECT_TRUE(c.OnCommand(kCmdConnect));  // refused, with connection control's message
-    EXPECT_EQ(window_.messages.size(), 2u);
-    EXPECT_FALSE(c.control().m_bConnected);
+    EXPECT_FALSE(Start());
+    EXPECT_EQ(std::tie(window_.tip, window_.icon), std::tuple("Not connected", kIconNotConnected));
+    EXPECT_EQ(window_.messages,
+              (std::vector<Message>{{"Cannot find any CameraLink boards, please check the "
+                                     "system configuration.",
+                                     "", kMbOk}}));
 }
 
-TEST_F(MainWindowLogicTest, InitHandsThePortsOnAndSelectsTheFirstPair) {
-    auto& c = Make();
-    EXPECT_TRUE(c.OnInitDialog());
-    EXPECT_TRUE(window_.messages.empty());
-    ASSERT_EQ(window_.dialogClSerPorts.size(), 2u);
-    EXPECT_EQ(c.control().m_clserPorts, window_.dialogClSerPorts);
-    ASSERT_EQ(c.control().m_comPorts.size(), 1u);
-    EXPECT_EQ(c.control().m_settings.comPortName, "COM5");
-    EXPECT_EQ(c.control().m_settings.devicePortName, "ZADURUV5");
-    EXPECT_EQ(window_.panes[0], "Not connected");
-    EXPECT_EQ(window_.panes[1], "COM5<->" + window_.dialogClSerPorts[0]);
-    EXPECT_EQ(window_.panes[3], "Echo off");
-    EXPECT_TRUE(window_.menu.at(kCmdConnect));
-    EXPECT_FALSE(window_.menu.at(kCmdDisconnect));
-    EXPECT_EQ(window_.minimized, 0);
+TEST_F(MainWindowLogicTest, InitSelectsTheFirstPairAndEchoFollowsBothCommands) {
+    EXPECT_TRUE(Start());
+    EXPECT_EQ(window_.dialogClSerPorts,
+              (std::vector<std::string>{"0. EmuBoard_Port0", "1. EmuBoard_Port1"}));
+    EXPECT_EQ(c->control().m_settings.devicePortName, "ZADURUV5");
+    EXPECT_EQ(window_.panes, (std::vector<std::string>{"Not connected", "COM5<->0. EmuBoard_Port0",
+                                                       "9600 n 8 1", "Echo off"}));
+    for (const auto& [command, on] : {std::pair{kCmdEcho, true}, {kCmdTrayEcho, false}}) {
+        c->OnCommand(command);
+        EXPECT_EQ(window_.panes[3], on ? "Echo on" : "Echo off");
+        EXPECT_EQ(g_echoEnabled.load(), on);
+        EXPECT_EQ(c->control().m_settings.echo, on);
+    }
 }
 
 TEST_F(MainWindowLogicTest, ExitAsksAndOnlyOkReleasesAndEnds) {
-    auto& c = Make();
-    c.OnInitDialog();
-    window_.answers = {kIdCancel};
-    EXPECT_TRUE(c.OnCommand(kCmdExit));
-    ASSERT_EQ(window_.messages.size(), 1u);
-    EXPECT_EQ(window_.messages[0].text, "Do you really want to exit Tolvane?");
-    EXPECT_EQ(window_.messages[0].flags, kMbOkCancel | kMbIconExclamation);
-    EXPECT_EQ(pairs_.released, 0);
-    EXPECT_EQ(window_.ended, 0);
+    Start();
+    window_.answers = {kIdCancel, kIdOk};
+    EXPECT_TRUE(c->OnCommand(kCmdExit));
+    EXPECT_EQ(window_.messages, (std::vector<Message>{{"Do you really want to exit Tolvane?", "",
+                                                       kMbOkCancel | kMbIconExclamation}}));
+    EXPECT_EQ(pairs_.released + window_.ended, 0);
 
-    window_.answers = {kIdOk};
-    EXPECT_TRUE(c.OnCommand(kCmdTrayExit));
-    EXPECT_EQ(pairs_.released, 1);
-    EXPECT_EQ(window_.ended, 1);
-    EXPECT_FALSE(c.control().m_bConnected);
-}
-
-TEST_F(MainWindowLogicTest, EchoTogglesBothCheckMarksThePaneAndTheRelayFlag) {
-    auto& c = Make();
-    c.OnInitDialog();
-    c.OnCommand(kCmdEcho);
-    EXPECT_TRUE(window_.checked_.at(kCmdEcho));
-    EXPECT_TRUE(window_.trayEcho);
-    EXPECT_EQ(window_.panes[3], "Echo on");
-    EXPECT_TRUE(g_echoEnabled.load());
-
-    c.OnCommand(kCmdTrayEcho);
-    EXPECT_FALSE(window_.checked_.at(kCmdEcho));
-    EXPECT_FALSE(window_.trayEcho);
-    EXPECT_EQ(window_.panes[3], "Echo off");
-    EXPECT_FALSE(g_echoEnabled.load());
-    EXPECT_FALSE(c.control().m_settings.echo);
+    EXPECT_TRUE(c->OnCommand(kCmdTrayExit));
+    EXPECT_EQ(std::tie(pairs_.released, window_.ended), std::tuple(1, 1));
 }
 
 TEST_F(MainWindowLogicTest, VirtualPortCommandRefreshesAroundTheDialog) {
-    auto& c = Make();
-    c.OnInitDialog();
+    Start();
     // A pair installed since start shows in the dialog's list; the selected
     // pair removed in the dialog drops out of the selection afterwards.
     system_.pairs.push_back({"CNC7", "COM7", "ZADURUV7"});
     window_.duringVirtualDialog = [&] { system_.pairs.erase(system_.pairs.begin()); };
-    EXPECT_TRUE(c.OnCommand(kCmdTrayVirtualPorts));
+    EXPECT_TRUE(c->OnCommand(kCmdTrayVirtualPorts));
     ASSERT_EQ(window_.virtualDialogPorts.size(), 2u);
     EXPECT_EQ(window_.virtualDialogPorts[1].comPortName, "COM7");
-    ASSERT_EQ(c.control().m_comPorts.size(), 1u);
-    EXPECT_EQ(c.control().m_comPorts[0].comPortName, "COM7");
-    EXPECT_EQ(c.discovery().m_comPorts, c.control().m_comPorts);
-    EXPECT_EQ(c.control().m_settings.comPortName, "");
-    EXPECT_EQ(window_.panes[1], "<->" + window_.dialogClSerPorts[0]);
+    EXPECT_EQ(c->control().m_comPorts, (std::vector<PortEntry>{{"CNC7", "COM7", "ZADURUV7"}}));
+    EXPECT_EQ(window_.panes[1], "<->0. EmuBoard_Port0");
 
     // Already open: brought to the top, not run again.
     window_.virtualDialogOpen = true;
     window_.virtualDialogPorts.clear();
-    c.OnCommand(kCmdVirtualPorts);
+    c->OnCommand(kCmdVirtualPorts);
     EXPECT_EQ(window_.virtualDialogRaised, 1);
     EXPECT_TRUE(window_.virtualDialogPorts.empty());
 }
 
 TEST_F(MainWindowLogicTest, MenuAndTrayIdentifiersReachTheSameActions) {
-    auto& c = Make();
-    c.OnInitDialog();
-    for (uint32_t id : {kCmdClearEcho, kCmdTrayClearEcho})
-        c.OnCommand(id);
+    Start();
+    for (uint32_t id : {kCmdClearEcho, kCmdTrayClearEcho, kCmdAbout, kCmdSystemAbout,
+                        kCmdPortSettings, kCmdTrayPortSettings, kCmdTrayShow})
+        EXPECT_TRUE(c->OnCommand(id)) << id;
     EXPECT_EQ(window_.cleared, 2);
-    for (uint32_t id : {kCmdAbout, kCmdSystemAbout})
-        c.OnCommand(id);
     EXPECT_EQ(window_.abouts, 2);
-    for (uint32_t id : {kCmdPortSettings, kCmdTrayPortSettings})
-        c.OnCommand(id);
     EXPECT_EQ(dialog_.runs, 2);
-    EXPECT_TRUE(c.OnCommand(kCmdTrayShow));
     EXPECT_EQ(window_.shown, 1);
-    EXPECT_FALSE(c.OnCommand(12345));
-    EXPECT_FALSE(c.OnCommand(kCmdTrayShow + 100));
+    EXPECT_FALSE(c->OnCommand(12345));
     EXPECT_TRUE(window_.messages.empty());
-}
-
-TEST(TrayLogicTest, TipMenuStatesAndMouseMessages) {
-    EXPECT_EQ(TrayLogic::ClipTip(std::string(200, 'x')), std::string(127, 'x'));
-    EXPECT_EQ(TrayLogic::ClipTip("Connected"), "Connected");
-
-    TrayLogic tray;
-    EXPECT_EQ(tray.MenuState(), (TrayMenuState{true, false, false, kCmdTrayShow}));
-    tray.SetConnected(true);
-    tray.SetEcho(true);
-    EXPECT_EQ(tray.MenuState(), (TrayMenuState{false, true, true, kCmdTrayShow}));
-
-    EXPECT_EQ(tray.HandleIconMessage(kTrayMenuId, kMouseRightButtonUp, true), TrayAction::ShowMenu);
-    EXPECT_EQ(tray.HandleIconMessage(kTrayMenuId, kMouseLeftDoubleClick, true),
-              TrayAction::Restore);
-    EXPECT_EQ(tray.HandleIconMessage(kTrayMenuId, 0x201, true), TrayAction::Nothing);
-    EXPECT_EQ(tray.HandleIconMessage(kTrayMenuId + 1, kMouseRightButtonUp, true),
-              TrayAction::Ignore);
-    EXPECT_EQ(tray.HandleIconMessage(kTrayMenuId, kMouseLeftDoubleClick, false),
-              TrayAction::Ignore);
-    // Only the low word is the mouse message.
-    EXPECT_EQ(tray.HandleIconMessage(kTrayMenuId, 0x10000 | kMouseRightButtonUp, true),
-              TrayAction::ShowMenu);
 }
