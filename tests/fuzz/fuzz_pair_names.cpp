@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "emulation/portpairs/pair_names.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -12,20 +13,15 @@
 namespace {
 
 void CheckNumberedName(const std::string& text) {
-    struct Name {
-        const char* prefix;
-        std::string (*format)(int);
-    };
-    const Name names[] = {{"CNC", maro_vcp::PairName},
-                          {"COM", maro_vcp::ComPortName},
-                          {"ZADURUV", maro_vcp::DevicePortName},
-                          {"MAROCOM", maro_vcp::AliasPortName}};
-    for (const Name& name : names) {
-        const int number = maro_vcp::ParseNumberedName(text, name.prefix);
-        if (number < 0)
-            continue;
-        FUZZ_CHECK(number <= maro_vcp::kMaxPortNumber);
-        FUZZ_CHECK(maro_vcp::ParseNumberedName(name.format(number), name.prefix) == number);
+    const std::pair<const char*, std::string (*)(int)> names[] = {
+        {"CNC", maro_vcp::PairName},
+        {"COM", maro_vcp::ComPortName},
+        {"ZADURUV", maro_vcp::DevicePortName},
+        {"MAROCOM", maro_vcp::AliasPortName}};
+    for (const auto& [prefix, format] : names) {
+        const int number = maro_vcp::ParseNumberedName(text, prefix);
+        FUZZ_CHECK(number < 0 || (number <= maro_vcp::kMaxPortNumber &&
+                                  maro_vcp::ParseNumberedName(format(number), prefix) == number));
     }
 }
 
@@ -63,9 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     maro_vcp::PairState again;
     FUZZ_CHECK(maro_vcp::ParseState(maro_vcp::FormatState(state), again));
-    FUZZ_CHECK(again.number == state.number);
-    FUZZ_CHECK(again.pid == state.pid);
-    FUZZ_CHECK(again.comTty == state.comTty);
-    FUZZ_CHECK(again.deviceTty == state.deviceTty);
+    FUZZ_CHECK(again.number == state.number && again.pid == state.pid &&
+               again.comTty == state.comTty && again.deviceTty == state.deviceTty);
     return 0;
 }

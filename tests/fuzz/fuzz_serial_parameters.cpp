@@ -47,10 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     clst::ConnectionControl again(view, dialog, "COM5", 0, WordOf(first));
     again.ApplySerialParameters();
     const clst::ConnectionSettings& second = again.m_settings;
-    FUZZ_CHECK(second.comBaudRate == first.comBaudRate);
-    FUZZ_CHECK(second.clserBaudCode == first.clserBaudCode);
-    FUZZ_CHECK(second.parity == first.parity);
-    FUZZ_CHECK(second.dataBits == first.dataBits);
-    FUZZ_CHECK(second.stopBits == first.stopBits);
+    FUZZ_CHECK(second.comBaudRate == first.comBaudRate &&
+               second.clserBaudCode == first.clserBaudCode && second.parity == first.parity &&
+               second.dataBits == first.dataBits && second.stopBits == first.stopBits);
     return 0;
 }
