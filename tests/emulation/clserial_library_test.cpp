@@ -1,18 +1,17 @@
-// The emulated Camera Link serial library, loaded from <build>/lib by
-// absolute path and called through the standard's exported names: what the
-// relay, the end-to-end suites and the benchmarks rely on. The faults the
-// relay meets (init, baud, short and stalled writes) are checked through its
-// endpoint in the relay suite.
+// The emulated Camera Link serial library, loaded from <build>/lib and bound
+// as the relay binds a maker's library: what the relay, the end-to-end suites
+// and the benchmarks rely on. Open statuses and the faults the relay meets
+// (init, baud, short and stalled writes, read errors) are checked through
+// its endpoint in the relay suite.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "emulation/clserial/clserial_api.h"
-#include "platform/dynamic_library.h"
 #include "platform/program_path.h"
+#include "relay/clser_endpoint.h"
 #include "tests/support/test_io.h"
 
 namespace {
@@ -20,26 +19,8 @@ namespace {
 using clst::testing::Clock;
 using std::chrono::milliseconds;
 
-// The library's functions under their own names; never unloaded, as a
-// port thread may outlive a test.
-struct Api {
-    clst::platform::DynamicLibrary lib;
-    const bool loaded = lib.Load(clst::platform::ProgramLibraryDirectory() + "/libclsermro.so");
-    template <typename T>
-    T Get(const char* name) {
-        return reinterpret_cast<T>(lib.Symbol(name));
-    }
-#define CLST_BIND(f) decltype(&::f) f = Get<decltype(&::f)>(#f)
-    CLST_BIND(clSerialInit);
-    CLST_BIND(clSerialClose);
-    CLST_BIND(clSerialRead);
-    CLST_BIND(clSerialWrite);
-    CLST_BIND(clSetBaudRate);
-    CLST_BIND(clGetNumSerialPorts);
-    CLST_BIND(clGetSerialPortIdentifier);
-#undef CLST_BIND
-};
-Api& api = *new Api;
+const clst::ClSerialLibrary& api = *new clst::ClSerialLibrary(
+    clst::BindClSerialLibrary(clst::platform::ProgramLibraryDirectory() + "/libclsermro.so"));
 
 // Serial indices of the board file below.
 enum : uint32_t { kDemo = 0, kEcho, kPty, kPortCount };
@@ -47,7 +28,7 @@ enum : uint32_t { kDemo = 0, kEcho, kPty, kPortCount };
 class ClSerialLibrary : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(api.loaded) << api.lib.error();
+        ASSERT_EQ(api.status, 0) << api.error;
         WriteConfig(
             "[board0]\nname=EmuBoard\nports=2\n[board2]\nports=1\n[port1]\ncamera=echo\n"
             "[port2]\ncamera=pty\nlink=" +
@@ -58,22 +39,22 @@ class ClSerialLibrary : public ::testing::Test {
         clst::testing::WriteWholeFile(dir_ / "emulation.ini", text);
     }
     void Open(uint32_t index, uint32_t code = CL_BAUDRATE_921600) {
-        ASSERT_EQ(api.clSerialInit(index, &ref_), CL_ERR_NO_ERR);
-        ASSERT_EQ(api.clSetBaudRate(ref_, code), CL_ERR_NO_ERR);
+        ASSERT_EQ(api.init(index, &ref_), CL_ERR_NO_ERR);
+        ASSERT_EQ(api.setBaudRate(ref_, code), CL_ERR_NO_ERR);
     }
     void Close() {
-        api.clSerialClose(ref_);
+        api.close(ref_);
         ref_ = nullptr;
     }
     // Writes all of `text`; the count the library took.
-    UINT32 Write(std::string text, UINT32 timeoutMs = 1000) {
-        UINT32 count = static_cast<UINT32>(text.size());
-        EXPECT_EQ(api.clSerialWrite(ref_, text.data(), &count, timeoutMs), CL_ERR_NO_ERR);
+    uint32_t Write(std::string text) {
+        uint32_t count = static_cast<uint32_t>(text.size());
+        EXPECT_EQ(api.write(ref_, text.data(), &count, 1000), CL_ERR_NO_ERR);
         return count;
     }
-    std::string Read(UINT32 size, UINT32 timeoutMs, INT32* status = nullptr) {
+    std::string Read(uint32_t size, uint32_t timeoutMs, int32_t* status = nullptr) {
         std::string buffer(size, '\0');
-        const INT32 s = api.clSerialRead(ref_, buffer.data(), &size, timeoutMs);
+        const int32_t s = api.read(ref_, buffer.data(), &size, timeoutMs);
         if (status != nullptr)
             *status = s;
         buffer.resize(size);
@@ -83,47 +64,12 @@ class ClSerialLibrary : public ::testing::Test {
     clst::testing::ScratchDir dir_{"/tmp/clst-clser-XXXXXX"};
     clst::testing::ScopedEnv emulation_{"MARO_EMULATION", dir_ / "emulation.ini"};
     const std::string link_ = dir_ / "cam0";
-    hSerRef ref_ = nullptr;
+    void* ref_ = nullptr;
 };
 
-TEST_F(ClSerialLibrary, PortsIdentifiersReferencesAndBaudCodes) {
-    UINT32 ports = 0;
-    ASSERT_EQ(api.clGetNumSerialPorts(&ports), CL_ERR_NO_ERR);
-    EXPECT_EQ(ports, kPortCount);
-    // Numbered over the boards; an unnamed board is called by its device index.
-    char text[64];
-    UINT32 size = sizeof text;
-    ASSERT_EQ(api.clGetSerialPortIdentifier(kPty, text, &size), CL_ERR_NO_ERR);
-    EXPECT_STREQ(text, "Board2_Port0");
-
-    hSerRef ref = reinterpret_cast<hSerRef>(1);
-    EXPECT_EQ(api.clSerialInit(kPortCount, &ref), CL_ERR_INVALID_INDEX);
-    EXPECT_EQ(ref, nullptr);
-    Open(kEcho);
-    EXPECT_EQ(api.clSerialInit(kEcho, &ref), CL_ERR_PORT_IN_USE);
-    EXPECT_EQ(ref, nullptr);
-    for (UINT32 bad : {0u, 3u, 256u, 0xFFFFFFFFu})
-        EXPECT_EQ(api.clSetBaudRate(ref_, bad), CL_ERR_BAUD_RATE_NOT_SUPPORTED) << bad;
-    for (UINT32 code = CL_BAUDRATE_9600; code <= CL_BAUDRATE_921600; code <<= 1)
-        EXPECT_EQ(api.clSetBaudRate(ref_, code), CL_ERR_NO_ERR) << code;
-
-    // A closed reference is refused everywhere; the port is free again and
-    // gets a new reference.
-    const hSerRef closed = ref_;
-    Close();
-    char byte = 0;
-    UINT32 count = 1;
-    EXPECT_EQ(api.clSerialRead(closed, &byte, &count, 0), CL_ERR_INVALID_REFERENCE);
-    EXPECT_EQ(api.clSerialWrite(closed, &byte, &count, 0), CL_ERR_INVALID_REFERENCE);
-    EXPECT_EQ(api.clSetBaudRate(closed, CL_BAUDRATE_9600), CL_ERR_INVALID_REFERENCE);
-    api.clSerialClose(closed);  // closing twice is harmless
-    Open(kEcho);
-    EXPECT_NE(ref_, closed);
-}
-
-TEST_F(ClSerialLibrary, ReadsReturnAtTheFullCountOrTheTimeOutWithWhatCame) {
-    Open(kEcho);
-    INT32 status = 0;
+TEST_F(ClSerialLibrary, ReadsReturnAtTheFullCountOrTheTimeOutWithBytesPacedAtTheLineRate) {
+    Open(kEcho, CL_BAUDRATE_115200);
+    int32_t status = 0;
     const auto start = Clock::now();
     EXPECT_EQ(Read(10, 100, &status), "");
     EXPECT_EQ(status, CL_ERR_TIMEOUT);
@@ -138,6 +84,15 @@ TEST_F(ClSerialLibrary, ReadsReturnAtTheFullCountOrTheTimeOutWithWhatCame) {
     EXPECT_EQ(Read(4, 30000, &status), "defg");
     EXPECT_EQ(status, CL_ERR_NO_ERR);
     EXPECT_LT(Clock::now() - again, std::chrono::seconds(15));
+
+    std::string payload;
+    for (int i = 0; i < 1000; ++i)
+        payload.push_back(static_cast<char>(i * 7));
+    const auto paced = Clock::now();
+    EXPECT_EQ(Write(payload), 1000u);
+    EXPECT_EQ(Read(1000, 10000), payload);
+    // 1000 bytes of 10 bits at 115200 bit/s are 87 ms on the line.
+    EXPECT_GE(Clock::now() - paced, milliseconds(80));
 }
 
 TEST_F(ClSerialLibrary, DemoCameraAnswersItsCommandsByteForByte) {
@@ -153,34 +108,27 @@ TEST_F(ClSerialLibrary, DemoCameraAnswersItsCommandsByteForByte) {
         "OK\r\nmode=trigger\r\nbaud=115200\r\nexposure=1000\r\nERR unknown command\r\n"
         "ERR command too long\r\n";
     EXPECT_EQ(Write(script), script.size());
-    EXPECT_EQ(Read(static_cast<UINT32>(replies.size()), 10000), replies);
+    EXPECT_EQ(Read(static_cast<uint32_t>(replies.size()), 10000), replies);
     EXPECT_EQ(Read(1, 50), "");
 }
 
-TEST_F(ClSerialLibrary, BytesArePacedAtTheLineRate) {
-    Open(kEcho, CL_BAUDRATE_115200);
-    std::string payload;
-    for (int i = 0; i < 1000; ++i)
-        payload.push_back(static_cast<char>(i * 7));
-    const auto start = Clock::now();
-    EXPECT_EQ(Write(payload), 1000u);
-    EXPECT_EQ(Read(1000, 10000), payload);
-    // 1000 bytes of 10 bits at 115200 bit/s are 87 ms on the line.
-    EXPECT_GE(Clock::now() - start, milliseconds(80));
-}
-
-TEST_F(ClSerialLibrary, FileIsReadAgainOnlyWhenNoPortIsOpen) {
+TEST_F(ClSerialLibrary, PortsComeFromTheFileReadAgainOnlyWhenNoPortIsOpen) {
+    // Numbered over the boards; an unnamed board is called by its device index.
+    char text[64];
+    uint32_t size = sizeof text;
+    ASSERT_EQ(api.getSerialPortIdentifier(kPty, text, &size), CL_ERR_NO_ERR);
+    EXPECT_STREQ(text, "Board2_Port0");
     Open(kEcho);
     WriteConfig("[board0]\nports=1\n");
-    UINT32 ports = 0;
-    ASSERT_EQ(api.clGetNumSerialPorts(&ports), CL_ERR_NO_ERR);
+    uint32_t ports = 0;
+    ASSERT_EQ(api.getNumSerialPorts(&ports), CL_ERR_NO_ERR);
     EXPECT_EQ(ports, kPortCount);  // a port is open: the numbering stays
     Close();
-    ASSERT_EQ(api.clGetNumSerialPorts(&ports), CL_ERR_NO_ERR);
+    ASSERT_EQ(api.getNumSerialPorts(&ports), CL_ERR_NO_ERR);
     EXPECT_EQ(ports, 1u);
     // A broken file gives the built-in board, not a dead library.
     WriteConfig("[board0]\nports=1\n[port0]\ncamera=laser\n");
-    ASSERT_EQ(api.clGetNumSerialPorts(&ports), CL_ERR_NO_ERR);
+    ASSERT_EQ(api.getNumSerialPorts(&ports), CL_ERR_NO_ERR);
     EXPECT_EQ(ports, 2u);
 }
 
@@ -196,9 +144,9 @@ TEST_F(ClSerialLibrary, PtyCameraTalksToClientsThatComeAndGo) {
         EXPECT_EQ(clst::testing::ReadFor(fd, command.size(), milliseconds(5000)), command);
         const std::string reply = "reply" + std::to_string(client) + "\r\n";
         ASSERT_TRUE(clst::testing::WriteAll(fd, reply));
-        EXPECT_EQ(Read(static_cast<UINT32>(reply.size()), 5000), reply);
+        EXPECT_EQ(Read(static_cast<uint32_t>(reply.size()), 5000), reply);
         ::close(fd);
-        INT32 status = 0;
+        int32_t status = 0;
         EXPECT_EQ(Read(1, 30, &status), "");  // no client: quiet, still usable
         EXPECT_EQ(status, CL_ERR_TIMEOUT);
     }
@@ -208,12 +156,12 @@ TEST_F(ClSerialLibrary, PtyCameraTalksToClientsThatComeAndGo) {
     // Someone else's file is left alone and the port does not open; nor
     // over a link to a live pty, which another process has open.
     clst::testing::WriteWholeFile(link_, "keep me");
-    EXPECT_EQ(api.clSerialInit(kPty, &ref_), CL_ERR_PORT_IN_USE);
+    EXPECT_EQ(api.init(kPty, &ref_), CL_ERR_PORT_IN_USE);
     EXPECT_EQ(clst::testing::ReadWholeFile(link_), "keep me");
     const clst::testing::Pty live;
     ASSERT_EQ(::unlink(link_.c_str()), 0);
     ASSERT_EQ(::symlink(live.slave.c_str(), link_.c_str()), 0);
-    EXPECT_EQ(api.clSerialInit(kPty, &ref_), CL_ERR_PORT_IN_USE);
+    EXPECT_EQ(api.init(kPty, &ref_), CL_ERR_PORT_IN_USE);
     EXPECT_EQ(std::filesystem::read_symlink(link_), live.slave);
 }
 

@@ -1,6 +1,7 @@
 // Private-profile files: reads, in-place writes and the files the layer must
 // refuse rather than damage. The configuration write-back on top of it is in
-// the connections suite (matching sections, CR LF files, unwritable places).
+// the connections suite (matching sections, CR LF files, unwritable places:
+// a directory in the file's place, a file in its directory's).
 #include "platform/profile.h"
 
 #include <gtest/gtest.h>
@@ -68,10 +69,6 @@ TEST_F(ProfileTest, WriteChangesOrAddsOneLineAndKeepsEveryOtherByte) {
         {"[a]\r\nk=1\r\n\r\n[b]\r\nm=2", "A", "new", "x", "[a]\r\nk=1\r\nnew=x\r\n\r\n[b]\r\nm=2"},
         {"[a]\r\nk=1\r\n\r\n[b]\r\nm=2", "b", "n", "3", "[a]\r\nk=1\r\n\r\n[b]\r\nm=2\r\nn=3\r\n"},
         {"[a]\nk=1\n", "z", "q", "", "[a]\nk=1\n[z]\nq=\n"},
-        // A last line ending in a lone CR ends no line for the reader: what
-        // is added after it must not run on in the same line.
-        {"\r", "", "c", "", "\r\n[]\r\nc=\r\n"},
-        {"[a]\nk=1\r", "a", "n", "2", "[a]\nk=1\r\nn=2\n"},
     };
     for (const auto& row : rows) {
         WriteWholeFile(path_, row.before);
@@ -84,6 +81,9 @@ TEST_F(ProfileTest, WriteChangesOrAddsOneLineAndKeepsEveryOtherByte) {
     EXPECT_EQ(ReadWholeFile(fresh), "[s]\r\nk=v\r\n");
 }
 
+// Names that would read back as another line (a section, a comment, a key
+// with '=', NUL bytes) and lone CR line ends are the fuzz target's: every
+// write it makes must read back, every refused one leave the file's bytes.
 TEST_F(ProfileTest, RefusesWhatItCannotWriteSafelyAndLeavesTheFile) {
     const std::string plain = "[s]\nk=1\n";
     const struct {
@@ -91,17 +91,8 @@ TEST_F(ProfileTest, RefusesWhatItCannotWriteSafelyAndLeavesTheFile) {
     } rows[] = {
         {std::string("[s]\nk=1\n\0\x01\xff", 11), "s", "k", "2"},  // binary data
         {"[s]\nk=" + std::string(kMaxProfileFileSize, 'x') + "\n", "s", "k", "2"},
-        // Names or values that would break the file's lines or read back as
-        // a section or a comment.
+        // A value that would add a line of its own.
         {plain, "s", "k", "2\n[evil]"},
-        {plain, "s]x", "k", "2"},
-        {plain, "s", "a=b", "2"},
-        {plain, "s", "", "2"},
-        {plain, "s", "[b", "c"},
-        {plain, "s", ";b", "c"},
-        {plain, std::string("a\0", 2), "k", "2"},
-        {plain, "s", std::string("k\0", 2), "2"},
-        {plain, "s", "k", std::string("2\0", 2)},
     };
     for (const auto& row : rows) {
         WriteWholeFile(path_, row.content);
@@ -109,10 +100,6 @@ TEST_F(ProfileTest, RefusesWhatItCannotWriteSafelyAndLeavesTheFile) {
         EXPECT_TRUE(ReadWholeFile(path_) == row.content) << row.value;
         EXPECT_EQ(ReadProfileString("s", "k", "def", 8, path_), row.content == plain ? "1" : "def");
     }
-    // A directory named like the file; a file where a directory must be.
-    ASSERT_EQ(::mkdir((dir_ / "d.ini").c_str(), 0755), 0);
-    EXPECT_FALSE(WriteProfileString("s", "k", "v", dir_ / "d.ini"));
-    EXPECT_FALSE(WriteProfileString("s", "k", "v", path_ + "/sub.ini"));
 }
 
 TEST_F(ProfileTest, ReplacingWritesThroughLinksAndKeepsThePermissions) {
