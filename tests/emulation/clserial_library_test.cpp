@@ -2,7 +2,8 @@
 // as the relay binds a maker's library: what the relay, the end-to-end suites
 // and the benchmarks rely on. Open statuses and the faults the relay meets
 // (init, baud, short and stalled writes, read errors) are checked through
-// its endpoint in the relay suite.
+// its endpoint in the relay suite; a broken emulation file falling back to
+// the built-in board in faults_end_to_end.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -126,10 +127,6 @@ TEST_F(ClSerialLibrary, PortsComeFromTheFileReadAgainOnlyWhenNoPortIsOpen) {
     Close();
     ASSERT_EQ(api.getNumSerialPorts(&ports), CL_ERR_NO_ERR);
     EXPECT_EQ(ports, 1u);
-    // A broken file gives the built-in board, not a dead library.
-    WriteConfig("[board0]\nports=1\n[port0]\ncamera=laser\n");
-    ASSERT_EQ(api.getNumSerialPorts(&ports), CL_ERR_NO_ERR);
-    EXPECT_EQ(ports, 2u);
 }
 
 TEST_F(ClSerialLibrary, PtyCameraTalksToClientsThatComeAndGo) {
@@ -146,9 +143,7 @@ TEST_F(ClSerialLibrary, PtyCameraTalksToClientsThatComeAndGo) {
         ASSERT_TRUE(clst::testing::WriteAll(fd, reply));
         EXPECT_EQ(Read(static_cast<uint32_t>(reply.size()), 5000), reply);
         ::close(fd);
-        int32_t status = 0;
-        EXPECT_EQ(Read(1, 30, &status), "");  // no client: quiet, still usable
-        EXPECT_EQ(status, CL_ERR_TIMEOUT);
+        EXPECT_EQ(Read(1, 30), "");  // no client: quiet, still usable
     }
     Close();
     EXPECT_FALSE(std::filesystem::is_symlink(link_));  // the link goes with the port

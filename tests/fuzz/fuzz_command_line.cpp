@@ -66,11 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK((info.m_bAutorun == 1) == autorun);
 
     const clst::MainWindowArguments args = clst::ChooseMainWindowArguments(info);
-    if (comPort.empty() || index < 0) {
-        FUZZ_CHECK(args == clst::MainWindowArguments{});
-    } else {
-        FUZZ_CHECK(args == (clst::MainWindowArguments{comPort, index, serialParams, autorun}));
-    }
+    FUZZ_CHECK(args == (comPort.empty() || index < 0
+                            ? clst::MainWindowArguments{}
+                            : clst::MainWindowArguments{comPort, index, serialParams, autorun}));
 
     // The start-up selection's first steps, without any port to connect to.
     clst::testing::RecordingConnectionView<> view;

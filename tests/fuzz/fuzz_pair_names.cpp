@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -31,17 +32,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     // Every line's value, and the whole text, as a name.
     CheckNumberedName(text);
-    std::string lastPid;
-    bool sawPid = false;
+    std::optional<std::string> lastPid;
     for (const std::string& line : clst::fuzz::Split(text, '\n')) {
         const size_t eq = line.find('=');
         if (eq == std::string::npos)
             continue;
         CheckNumberedName(line.substr(eq + 1));
-        if (line.compare(0, eq, "pid") == 0) {
+        if (line.compare(0, eq, "pid") == 0)
             lastPid = line.substr(eq + 1);
-            sawPid = true;
-        }
     }
 
     maro_vcp::PairState state;
@@ -53,8 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(state.number >= 0 && state.number <= maro_vcp::kMaxPortNumber);
     FUZZ_CHECK(state.pid > 1);
     // The pid is the one the file names, not a wrapped remainder of it.
-    FUZZ_CHECK(sawPid);
-    FUZZ_CHECK(std::strtoll(lastPid.c_str(), nullptr, 10) == state.pid);
+    FUZZ_CHECK(lastPid && std::strtoll(lastPid->c_str(), nullptr, 10) == state.pid);
     FUZZ_CHECK(!state.comTty.empty() && !state.deviceTty.empty());
 
     maro_vcp::PairState again;

@@ -24,12 +24,8 @@ const clst::testing::ScratchDir g_dir(std::string(std::getenv("TMPDIR") ? std::g
 const std::string g_path = g_dir / "profile.ini";
 
 std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
-        --e;
-    return s.substr(b, e - b);
+    const size_t b = s.find_first_not_of(" \t");
+    return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
 // No value read from a file holds a line end, so this default cannot be

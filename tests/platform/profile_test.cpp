@@ -36,8 +36,6 @@ TEST_F(ProfileTest, ReadsFindTheFirstSectionInAnyCaseAndAreCutToTheBuffer) {
     } rows[] = {
         {"CONNECTION1", "Com", "", 8, "com5"},  // trimmed, from the first section
         {"connection1", "com", "", 4, "com"},
-        {"connection1", "com", "", 1, ""},
-        {"connection1", "com", "", 0, ""},
         {"connection1", "long", "def", 8, "def"},   // not in the first section
         {"connection1", "stray", "def", 8, "def"},  // before any section
         {"connection2", "com", "0123456789", 4, "012"},

@@ -5,7 +5,6 @@
 // files (pids that wrap, out of range) are the pair_names fuzz target's.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -60,14 +59,10 @@ class PortPairTest : public ::testing::Test {
             }
         }
         library_.VcpRelease();
-        chmod(dir_.c_str(), 0700);
         RemovePrivatePortDirectory(dir_);
     }
 
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-    bool Exists(const std::string& name) const {
-        return fs::exists(fs::symlink_status(Path(name)));
-    }
     // The pairs' names as a caller lists them: count, then every index.
     std::string List() {
         std::string names;
@@ -114,10 +109,8 @@ class PortPairTest : public ::testing::Test {
 };
 
 TEST_F(PortPairTest, PairCarriesEveryByteUnchangedBoundedAndWhileItsEndsComeAndGo) {
-    ASSERT_EQ(library_.VcpIsPortNumberInUse(101), 0);
     ASSERT_NE(library_.VcpInstallPair(101), 0) << library_.LastErrorText();
     EXPECT_NE(library_.VcpIsPortNumberInUse(101), 0);
-    EXPECT_EQ(List(), "CNC101");
     // The start-up name reaches the same device end.
     EXPECT_EQ(fs::read_symlink(Path("MAROCOM101")), fs::read_symlink(Path("ZADURUV101")));
     const pid_t host = HostPid(101);
@@ -190,7 +183,7 @@ TEST_F(PortPairTest, RemovedOrKilledPairsFreeTheirNumberAndNothingElse) {
     ASSERT_EQ(kill(host23, SIGKILL), 0);
     EXPECT_TRUE(WaitUntilGone(host7));
     for (const char* name : {"COM7", "ZADURUV7", "MAROCOM7", "CNC7.pair"})
-        EXPECT_FALSE(Exists(name)) << name;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(Path(name)))) << name;
     // Before any listing the killed host's number comes free (once its last
     // thread has let go of the state file) and installs anew.
     ASSERT_TRUE(WaitFor([&] { return library_.VcpIsPortNumberInUse(23) == 0; }, kHangGuard));
@@ -262,12 +255,9 @@ TEST_F(PortPairTest, ConcurrentInstallsOfOneNumberLetExactlyOneWin) {
     EXPECT_EQ(hosts, std::to_string(HostPid(60)) + "\n");
 }
 
-TEST_F(PortPairTest, NumberInUseCoversPairsFilesAndSystemPorts) {
-    ASSERT_NE(library_.VcpInstallPair(50), 0) << library_.LastErrorText();
-    EXPECT_EQ(library_.VcpInstallPair(50), 0);
-    EXPECT_NE(library_.LastErrorText().find("CNC50"), std::string::npos);
-    // Any of the three names taken by something else blocks the number, and
-    // a refused install leaves that file alone.
+TEST_F(PortPairTest, NumberInUseCoversFilesOfItsNamesAndSystemPorts) {
+    // A pair's own number is in use (see above); any of its three names taken by something else
+    // blocks the number, and a refused install leaves that file alone.
     for (const auto& [name, number] :
          {std::pair{"COM51", 51}, {"ZADURUV52", 52}, {"MAROCOM53", 53}}) {
         WriteWholeFile(Path(name), "");
@@ -288,7 +278,7 @@ TEST_F(PortPairTest, NumberInUseCoversPairsFilesAndSystemPorts) {
     EXPECT_EQ(library_.VcpIsPortNumberInUse(0), 0);
     EXPECT_EQ(library_.VcpInstallPair(10000), 0);
     EXPECT_NE(library_.LastErrorText().find("not valid"), std::string::npos);
-    EXPECT_EQ(List(), "CNC50");
+    EXPECT_EQ(List(), "");
 }
 
 // Unusable port directories are refused end to end (faults_end_to_end);
@@ -305,13 +295,10 @@ TEST_F(PortPairTest, UnusablePortDirectoryFailsWithATextThatFits) {
 
 TEST(PortPairLibraryLoadTest, MissingLibraryFailsEveryCallWithAText) {
     PortPairLibrary library("/nonexistent/lib/libMaroVirtualComPort.so");
-    EXPECT_EQ(library.VcpInitialize(), 0);
-    EXPECT_LT(library.VcpGetPairCount(), 1);
     char name[PortPairLibrary::kNameBufferSize] = {};
-    EXPECT_EQ(library.VcpGetPair(0, name, name, name), 0);
-    EXPECT_EQ(library.VcpInstallPair(5), 0);
-    EXPECT_EQ(library.VcpRemovePair("CNC5"), 0);
-    EXPECT_EQ(library.VcpIsPortNumberInUse(5), 0);
+    EXPECT_TRUE(library.VcpInitialize() == 0 && library.VcpGetPairCount() < 1 &&
+                library.VcpGetPair(0, name, name, name) == 0 && library.VcpInstallPair(5) == 0 &&
+                library.VcpRemovePair("CNC5") == 0 && library.VcpIsPortNumberInUse(5) == 0);
     const std::string text = library.LastErrorText();
     EXPECT_NE(text.find("/nonexistent/lib/libMaroVirtualComPort.so"), std::string::npos) << text;
     EXPECT_EQ(library.VcpGetLastErrorText(nullptr), static_cast<int32_t>(text.size() + 1));
