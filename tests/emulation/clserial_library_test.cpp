@@ -120,6 +120,8 @@ TEST_F(ClSerialLibrary, PortsComeFromTheFileReadAgainOnlyWhenNoPortIsOpen) {
     ASSERT_EQ(api.getSerialPortIdentifier(kPty, text, &size), CL_ERR_NO_ERR);
     EXPECT_STREQ(text, "Board2_Port0");
     Open(kEcho);
+    void* second = nullptr;
+    EXPECT_EQ(api.init(kEcho, &second), CL_ERR_PORT_IN_USE);  // one user at a time
     WriteConfig("[board0]\nports=1\n");
     uint32_t ports = 0;
     ASSERT_EQ(api.getNumSerialPorts(&ports), CL_ERR_NO_ERR);

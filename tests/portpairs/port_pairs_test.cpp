@@ -53,7 +53,7 @@ class PortPairTest : public ::testing::Test {
         for (std::string name; names >> name;) {
             const pid_t host = HostPid(std::atoi(name.c_str() + 3));
             library_.VcpRemovePair(name.c_str());
-            if (!WaitUntilGone(host)) {
+            if (host > 1 && !WaitUntilGone(host)) {
                 ADD_FAILURE() << "pair host " << host << " was still running at the end";
                 kill(host, SIGKILL);
             }
