@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,16 +21,8 @@ namespace clst::fuzz {
 // last piece.
 inline std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> pieces;
-    std::string piece;
-    for (char c : text) {
-        if (c == separator) {
-            pieces.push_back(piece);
-            piece.clear();
-        } else {
-            piece.push_back(c);
-        }
-    }
-    if (!piece.empty())
+    std::istringstream in(text);
+    for (std::string piece; std::getline(in, piece, separator);)
         pieces.push_back(piece);
     return pieces;
 }

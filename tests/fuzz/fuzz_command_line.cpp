@@ -1,6 +1,7 @@
 // The command line as the program takes it: words (split at NUL or line end)
 // pass the program's own options, the word tests and the argument choice,
 // and the chosen words make a connection control's settings.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,33 +13,14 @@
 
 namespace {
 
-std::string Upper(std::string s) {
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return s;
-}
-
-bool AllDigits(const std::string& s) {
-    if (s.empty())
-        return false;
-    for (char c : s) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
-}
-
 // The index a digits-only word stands for: its value, or the largest index
-// when it does not fit.
-int32_t IndexOf(const std::string& digits) {
+// when it does not fit; -1 for any other word.
+int32_t IndexOf(const std::string& word) {
+    if (word.empty() || word.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
     int64_t value = 0;
-    for (char c : digits) {
-        value = value * 10 + (c - '0');
-        if (value > INT32_MAX)
-            return INT32_MAX;
-    }
+    for (char c : word)
+        value = std::min<int64_t>(value * 10 + (c - '0'), INT32_MAX);
     return static_cast<int32_t>(value);
 }
 
@@ -46,10 +28,7 @@ int32_t IndexOf(const std::string& digits) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
-    for (char& c : text) {
-        if (c == '\0')
-            c = '\n';
-    }
+    std::replace(text.begin(), text.end(), '\0', '\n');
     // The program's own options come first, as in main().
     std::vector<std::string> words;
     for (const std::string& arg : clst::fuzz::Split(text, '\n')) {
@@ -67,8 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool autorun = false;
     for (const std::string& word : words) {
         const bool flag = !word.empty() && (word[0] == '/' || word[0] == '-');
-        const std::string param = Upper(flag ? word.substr(1) : word);
-        if (AllDigits(param)) {
+        std::string param = flag ? word.substr(1) : word;
+        for (char& c : param)
+            c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+        if (IndexOf(param) >= 0) {
             index = IndexOf(param);
             continue;
         }
@@ -85,11 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK((info.m_bAutorun == 1) == autorun);
 
     const clst::MainWindowArguments args = clst::ChooseMainWindowArguments(info);
-    if (comPort.empty() || index < 0) {
-        FUZZ_CHECK(args == clst::MainWindowArguments{});
-    } else {
-        FUZZ_CHECK(args == (clst::MainWindowArguments{comPort, index, serialParams, autorun}));
-    }
+    FUZZ_CHECK(args == (comPort.empty() || index < 0
+                            ? clst::MainWindowArguments{}
+                            : clst::MainWindowArguments{comPort, index, serialParams, autorun}));
 
     // The start-up selection's first steps, without any port to connect to.
     clst::testing::RecordingConnectionView<> view;

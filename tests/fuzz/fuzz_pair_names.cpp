@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "emulation/portpairs/pair_names.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -12,20 +14,15 @@
 namespace {
 
 void CheckNumberedName(const std::string& text) {
-    struct Name {
-        const char* prefix;
-        std::string (*format)(int);
-    };
-    const Name names[] = {{"CNC", maro_vcp::PairName},
-                          {"COM", maro_vcp::ComPortName},
-                          {"ZADURUV", maro_vcp::DevicePortName},
-                          {"MAROCOM", maro_vcp::AliasPortName}};
-    for (const Name& name : names) {
-        const int number = maro_vcp::ParseNumberedName(text, name.prefix);
-        if (number < 0)
-            continue;
-        FUZZ_CHECK(number <= maro_vcp::kMaxPortNumber);
-        FUZZ_CHECK(maro_vcp::ParseNumberedName(name.format(number), name.prefix) == number);
+    const std::pair<const char*, std::string (*)(int)> names[] = {
+        {"CNC", maro_vcp::PairName},
+        {"COM", maro_vcp::ComPortName},
+        {"ZADURUV", maro_vcp::DevicePortName},
+        {"MAROCOM", maro_vcp::AliasPortName}};
+    for (const auto& [prefix, format] : names) {
+        const int number = maro_vcp::ParseNumberedName(text, prefix);
+        FUZZ_CHECK(number < 0 || (number <= maro_vcp::kMaxPortNumber &&
+                                  maro_vcp::ParseNumberedName(format(number), prefix) == number));
     }
 }
 
@@ -35,17 +32,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     // Every line's value, and the whole text, as a name.
     CheckNumberedName(text);
-    std::string lastPid;
-    bool sawPid = false;
+    std::optional<std::string> lastPid;
     for (const std::string& line : clst::fuzz::Split(text, '\n')) {
         const size_t eq = line.find('=');
         if (eq == std::string::npos)
             continue;
         CheckNumberedName(line.substr(eq + 1));
-        if (line.compare(0, eq, "pid") == 0) {
+        if (line.compare(0, eq, "pid") == 0)
             lastPid = line.substr(eq + 1);
-            sawPid = true;
-        }
     }
 
     maro_vcp::PairState state;
@@ -57,15 +51,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(state.number >= 0 && state.number <= maro_vcp::kMaxPortNumber);
     FUZZ_CHECK(state.pid > 1);
     // The pid is the one the file names, not a wrapped remainder of it.
-    FUZZ_CHECK(sawPid);
-    FUZZ_CHECK(std::strtoll(lastPid.c_str(), nullptr, 10) == state.pid);
+    FUZZ_CHECK(lastPid && std::strtoll(lastPid->c_str(), nullptr, 10) == state.pid);
     FUZZ_CHECK(!state.comTty.empty() && !state.deviceTty.empty());
 
     maro_vcp::PairState again;
     FUZZ_CHECK(maro_vcp::ParseState(maro_vcp::FormatState(state), again));
-    FUZZ_CHECK(again.number == state.number);
-    FUZZ_CHECK(again.pid == state.pid);
-    FUZZ_CHECK(again.comTty == state.comTty);
-    FUZZ_CHECK(again.deviceTty == state.deviceTty);
+    FUZZ_CHECK(again.number == state.number && again.pid == state.pid &&
+               again.comTty == state.comTty && again.deviceTty == state.deviceTty);
     return 0;
 }

@@ -2,49 +2,30 @@
 // is "section|key|value", the rest is the file. Reads never exceed their
 // buffer; a write that succeeds reads back, and leaves what other keys and
 // sections read as it was; a refused write leaves the file's bytes alone.
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/profile.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/support/test_io.h"
 
 namespace {
 
-std::string g_dir;
-std::string g_path;
+using clst::testing::ReadWholeFile;
 
-void RemoveDir() {
-    ::unlink(g_path.c_str());
-    ::rmdir(g_dir.c_str());
-}
-
-void WriteFile(const std::string& content) {
-    std::ofstream out(g_path, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    FUZZ_CHECK(out.good());
-}
-
-std::string ReadFile() {
-    std::ifstream in(g_path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+// Writes replace the file through a temporary one and sync it: in $TMPDIR,
+// which scripts/fuzz.sh puts in memory and removes even after a crash.
+const clst::testing::ScratchDir g_dir(std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR")
+                                                                        : "/tmp") +
+                                      "/clst-fuzz-profile-XXXXXX");
+const std::string g_path = g_dir / "profile.ini";
 
 std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
-        --e;
-    return s.substr(b, e - b);
+    const size_t b = s.find_first_not_of(" \t");
+    return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
 // No value read from a file holds a line end, so this default cannot be
@@ -58,30 +39,8 @@ std::string Read(const std::string& section, const std::string& key) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Writes replace the file through a temporary one and sync it: keep that
-    // in memory when the machine allows ($TMPDIR first, as scripts/fuzz.sh
-    // sets it to a directory it removes even after a crash).
-    const char* tmpdir = std::getenv("TMPDIR");
-    std::string dir;
-    for (const std::string& base : {std::string(tmpdir != nullptr ? tmpdir : ""),
-                                    std::string("/dev/shm"), std::string("/tmp")}) {
-        if (base.empty())
-            continue;
-        std::string pattern = base + "/clst-fuzz-profile-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            dir = pattern;
-            break;
-        }
-    }
-    FUZZ_CHECK(!dir.empty());
-    g_dir = dir;
-    g_path = g_dir + "/profile.ini";
-    std::atexit(RemoveDir);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FUZZ_CHECK(!g_dir.path().empty());
     const std::string input(reinterpret_cast<const char*>(data), size);
     const size_t nl = input.find('\n');
     const std::string header = nl == std::string::npos ? input : input.substr(0, nl);
@@ -91,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& section = names[0];
     const std::string& key = names[1];
     const std::string& value = names[2];
-    WriteFile(content);
+    clst::testing::WriteWholeFile(g_path, content);
+    FUZZ_CHECK(ReadWholeFile(g_path) == content);
 
     // Reads are cut to the buffer and agree with each other.
     const std::string full = Read(section, key);
@@ -115,11 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(Read(section, otherKey) == beforeOtherKey);
         FUZZ_CHECK(Read(otherSection, key) == beforeOtherSection);
         // A second write of the same value changes no byte.
-        const std::string written = ReadFile();
+        const std::string written = ReadWholeFile(g_path);
         FUZZ_CHECK(clst::platform::WriteProfileString(section, key, value, g_path));
-        FUZZ_CHECK(ReadFile() == written);
+        FUZZ_CHECK(ReadWholeFile(g_path) == written);
     } else {
-        FUZZ_CHECK(ReadFile() == content);
+        FUZZ_CHECK(ReadWholeFile(g_path) == content);
     }
     return 0;
 }

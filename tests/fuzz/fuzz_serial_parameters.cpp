@@ -11,15 +11,6 @@
 
 namespace {
 
-void CheckInRange(const clst::ConnectionSettings& s) {
-    FUZZ_CHECK(clst::ClSerBaudCodeForRate(s.comBaudRate) == s.clserBaudCode);
-    FUZZ_CHECK(clst::ClSerBaudRateFromCode(static_cast<uint32_t>(s.clserBaudCode)) ==
-               static_cast<uint32_t>(s.comBaudRate));
-    FUZZ_CHECK(clst::ParityText(s.parity) != nullptr);
-    FUZZ_CHECK(s.dataBits >= 5 && s.dataBits <= 9);
-    FUZZ_CHECK(clst::StopBitsText(s.stopBits) != nullptr);
-}
-
 // The word the command line takes for `s`.
 std::string WordOf(const clst::ConnectionSettings& s) {
     const char* parity = s.parity == 0 ? "N" : (s.parity == 1 ? "O" : "E");
@@ -38,7 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     clst::ConnectionControl control(view, dialog, "COM5", 0, word);
     control.ApplySerialParameters();
     const clst::ConnectionSettings first = control.m_settings;
-    CheckInRange(first);
+    FUZZ_CHECK(clst::ClSerBaudCodeForRate(first.comBaudRate) == first.clserBaudCode);
+    FUZZ_CHECK(clst::ClSerBaudRateFromCode(static_cast<uint32_t>(first.clserBaudCode)) ==
+               static_cast<uint32_t>(first.comBaudRate));
+    FUZZ_CHECK(clst::ParityText(first.parity) != nullptr);
+    FUZZ_CHECK(first.dataBits >= 5 && first.dataBits <= 9);
+    FUZZ_CHECK(clst::StopBitsText(first.stopBits) != nullptr);
     control.UpdateStatusTexts();
     FUZZ_CHECK(control.lineText() ==
                std::to_string(first.comBaudRate) + " " + clst::ParityText(first.parity) + " " +
@@ -47,10 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     clst::ConnectionControl again(view, dialog, "COM5", 0, WordOf(first));
     again.ApplySerialParameters();
     const clst::ConnectionSettings& second = again.m_settings;
-    FUZZ_CHECK(second.comBaudRate == first.comBaudRate);
-    FUZZ_CHECK(second.clserBaudCode == first.clserBaudCode);
-    FUZZ_CHECK(second.parity == first.parity);
-    FUZZ_CHECK(second.dataBits == first.dataBits);
-    FUZZ_CHECK(second.stopBits == first.stopBits);
+    FUZZ_CHECK(second.comBaudRate == first.comBaudRate &&
+               second.clserBaudCode == first.clserBaudCode && second.parity == first.parity &&
+               second.dataBits == first.dataBits && second.stopBits == first.stopBits);
     return 0;
 }

@@ -2,10 +2,9 @@
 // directory (CLSERTOLVANE_PORT_DIR) and removed with what is left in it.
 #pragma once
 
-#include <dirent.h>
-#include <unistd.h>
+#include <stdlib.h>
 
-#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace clst::testing {
@@ -19,15 +18,9 @@ inline std::string MakePrivatePortDirectory(std::string pattern) {
 }
 
 inline void RemovePrivatePortDirectory(const std::string& dir) {
-    if (DIR* listing = opendir(dir.c_str())) {
-        while (dirent* entry = readdir(listing)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                unlink((dir + "/" + name).c_str());
-        }
-        closedir(listing);
-    }
-    rmdir(dir.c_str());
+    std::error_code ignored;
+    if (!dir.empty())
+        std::filesystem::remove_all(dir, ignored);
     unsetenv("CLSERTOLVANE_PORT_DIR");
 }
 

@@ -25,47 +25,40 @@ namespace clst::testing {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-inline void SetRaw(int fd) {
-    termios tio{};
-    if (tcgetattr(fd, &tio) == 0) {
-        cfmakeraw(&tio);
-        tcsetattr(fd, TCSANOW, &tio);
-    }
-}
-
-// Opens a port the way a serial program does: raw, non-blocking, no
-// controlling tty; -1 when it is not a terminal that can be set up. A port
-// pair frees an end a moment after its holder closed it, so a busy port is
-// tried again for a while.
+// Opens a port the way a serial program does: raw at 115200, non-blocking,
+// no controlling tty; -1 when it is not a terminal. A port pair frees an end
+// a moment after its holder closed it, so a busy port is tried again for a
+// while.
 inline int OpenRawPort(const std::string& path) {
-    const auto busyUntil = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    const auto busyUntil = Clock::now() + std::chrono::seconds(1);
     int fd = -1;
     while ((fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
-           errno == EBUSY && std::chrono::steady_clock::now() < busyUntil) {
+           errno == EBUSY && Clock::now() < busyUntil) {
         usleep(5000);
     }
     termios tio{};
-    if (fd < 0 || tcgetattr(fd, &tio) != 0) {
-        if (fd >= 0)
-            close(fd);
-        return -1;
+    if (fd >= 0 && tcgetattr(fd, &tio) == 0) {
+        cfmakeraw(&tio);
+        cfsetspeed(&tio, B115200);
+        tcsetattr(fd, TCSANOW, &tio);
+        return fd;
     }
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, B115200);
-    cfsetospeed(&tio, B115200);
-    tcsetattr(fd, TCSANOW, &tio);
-    return fd;
+    if (fd >= 0)
+        close(fd);
+    return -1;
 }
 
 // A pty pair; the test holds the raw, non-blocking master.
 struct Pty {
-    int master = -1;
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     std::string slave;
     Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0) {
+        termios tio{};
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 &&
+            tcgetattr(master, &tio) == 0) {
             slave = ptsname(master);
-            SetRaw(master);
+            cfmakeraw(&tio);
+            tcsetattr(master, TCSANOW, &tio);
         }
     }
     ~Pty() {
@@ -79,8 +72,7 @@ struct Pty {
 };
 
 inline bool WaitFor(const std::function<bool()>& done, milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
+    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
         if (done())
             return true;
         std::this_thread::sleep_for(milliseconds(5));
@@ -92,18 +84,17 @@ inline bool WaitFor(const std::function<bool()>& done, milliseconds limit) {
 inline bool WriteAll(int fd, const void* data, size_t size,
                      milliseconds limit = milliseconds(2000)) {
     const auto* bytes = static_cast<const uint8_t*>(data);
-    const auto end = Clock::now() + limit;
     size_t done = 0;
-    while (done < size && Clock::now() < end) {
+    for (const auto end = Clock::now() + limit; done < size && Clock::now() < end;) {
         const ssize_t n = write(fd, bytes + done, size - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
             return false;
-        pollfd p{fd, POLLOUT, 0};
-        poll(&p, 1, 10);
+        } else {
+            pollfd p{fd, POLLOUT, 0};
+            poll(&p, 1, 10);
+        }
     }
     return done == size;
 }
@@ -114,24 +105,21 @@ inline bool WriteAll(int fd, const std::string& text) {
 
 // Reads until `size` bytes have arrived or `limit` ran out.
 inline std::string ReadFor(int fd, size_t size, milliseconds limit) {
-    const auto end = Clock::now() + limit;
     std::string out;
     char chunk[4096];
-    while (out.size() < size && Clock::now() < end) {
+    for (const auto end = Clock::now() + limit; out.size() < size && Clock::now() < end;) {
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, 10) > 0 && (p.revents & POLLIN) != 0) {
             const ssize_t n = read(fd, chunk, std::min(sizeof chunk, size - out.size()));
-            if (n > 0)
-                out.append(chunk, static_cast<size_t>(n));
+            out.append(chunk, n > 0 ? static_cast<size_t>(n) : 0);
         }
     }
     return out;
 }
 
 inline std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
-    out << in.rdbuf();
+    out << std::ifstream(path, std::ios::binary).rdbuf();
     return out.str();
 }
 
@@ -143,16 +131,14 @@ inline void WriteWholeFile(const std::string& path, const std::string& content) 
 // could be made.
 class ScratchDir {
   public:
-    explicit ScratchDir(std::string pattern = "/tmp/clst-test-XXXXXX") {
-        if (mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
-    }
+    explicit ScratchDir(std::string pattern = "/tmp/clst-test-XXXXXX")
+        : path_(mkdtemp(pattern.data()) != nullptr ? pattern : "") {}
     ~ScratchDir() {
+        if (path_.empty())
+            return;
         std::error_code ignored;
-        if (!path_.empty()) {
-            std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
-            std::filesystem::remove_all(path_, ignored);
-        }
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+        std::filesystem::remove_all(path_, ignored);
     }
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
@@ -160,15 +146,15 @@ class ScratchDir {
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
   private:
-    std::string path_;
+    const std::string path_;
 };
 
 // Sets (or with nullopt unsets) an environment variable for the scope.
 class ScopedEnv {
   public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = getenv(name))
-            old_ = old;
+    ScopedEnv(const char* name, std::optional<std::string> value)
+        : name_(name),
+          old_(getenv(name) ? std::optional<std::string>(getenv(name)) : std::nullopt) {
         Set(value);
     }
     ~ScopedEnv() { Set(old_); }
@@ -183,7 +169,7 @@ class ScopedEnv {
 
   private:
     const char* name_;
-    std::optional<std::string> old_;
+    const std::optional<std::string> old_;
 };
 
 }  // namespace clst::testing
