@@ -27,13 +27,10 @@ TEST(ComPortListTest, SystemPortsPairsAndTheirReplacements) {
                        "LPT1", "COM9999", "COM10000", "ttyS0", "cOm7x"};
     const char* unusable = "The port directory is not usable.";
     const FakePair cnc0{"CNC0", "COM5", "ZADURUV5"};
-    struct Case {
-        Names devices;
-        std::vector<FakePair> pairs;
-        const char* vcpError;  // null: the pair library is ready
-        std::string listed;    // pair:COM port:device end, or the COM port alone
-        Names warnings;
-    } cases[] = {
+    // The system's devices, the pairs, the pair library's text when it is
+    // not ready; the list (pair:COM port:device end, or the COM port alone)
+    // and the warnings shown.
+    const std::tuple<Names, std::vector<FakePair>, const char*, std::string, Names> cases[] = {
         // Only COM and one to four digits, as listed.
         {odd, {}, nullptr, "COM1 COM12 com3 COM9999 ", {}},
         // A pair replaces the system entry; a pair that cannot be read is skipped.
@@ -55,12 +52,12 @@ TEST(ComPortListTest, SystemPortsPairsAndTheirReplacements) {
         {{"COM1"}, {cnc0}, unusable, "COM1 ", {unusable}},
         {{"COM1"}, {cnc0}, "", "COM1 ", {}},
     };
-    for (const Case& c : cases) {
+    for (const auto& [devices, pairs, vcpError, expected, warnings] : cases) {
         FakeBackend backend;
-        backend.devices = c.devices;
-        backend.pairs = c.pairs;
-        if (c.vcpError != nullptr)
-            backend.vcpError = c.vcpError;
+        backend.devices = devices;
+        backend.pairs = pairs;
+        if (vcpError != nullptr)
+            backend.vcpError = vcpError;
         PortDiscovery d(backend);
         d.RefreshComPortList();
         backend.warnings.clear();
@@ -69,8 +66,8 @@ TEST(ComPortListTest, SystemPortsPairsAndTheirReplacements) {
         for (const PortEntry& e : d.m_comPorts)
             listed += (e.pairName.empty() ? "" : e.pairName + ":") + e.comPortName +
                       (e.devicePortName.empty() ? "" : ":" + e.devicePortName) + " ";
-        EXPECT_EQ(listed, c.listed);
-        EXPECT_EQ(backend.warnings, c.warnings) << c.listed;
+        EXPECT_EQ(listed, expected);
+        EXPECT_EQ(backend.warnings, warnings) << expected;
     }
 }
 

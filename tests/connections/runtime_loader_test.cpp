@@ -15,7 +15,6 @@ namespace {
 
 class RuntimeLoaderTest : public ::testing::Test {
   protected:
-    void SetUp() override { Runtime::ResetForTesting(); }
     void TearDown() override {
         Runtime::SetProgramPathForTesting("");
         Runtime::ResetForTesting();
