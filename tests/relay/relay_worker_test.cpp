@@ -42,13 +42,13 @@ struct WorkerVariant {
     const char* name;
     RelayMode mode;
     bool countsBytes;  // the library has clGetNumBytesAvail
+    friend void PrintTo(const WorkerVariant& variant, std::ostream* out) { *out << variant.name; }
 };
 const WorkerVariant kDefault{"Default", RelayMode::kDefault, true};
 const WorkerVariant kLowLatency{"LowLatency", RelayMode::kLowLatency, true};
 const WorkerVariant kFiveFunctions{"LowLatencyFiveFunctions", RelayMode::kLowLatency, false};
 const auto kName = [](const auto& info) { return std::string(info.param.name); };
 using Side = LowLatencyPacer::Side;
-using Wait = LowLatencyPacer::Wait;
 
 class RelayWorkerTest : public ::testing::TestWithParam<WorkerVariant> {
   protected:
@@ -171,7 +171,7 @@ TEST(QueuedEchoSinkTest, ABoundedQueueDropsLinesInPlaceOfANoticeAndCountsAllOfTh
 TEST(LowLatencyPacerTest, WaitsWhereTheNextBytesAreDue) {
     // What happened, when the pass ended, whether bytes went to the camera and
     // to COM, whether a camera read failed; the wait that follows.
-    const std::tuple<const char*, int, bool, bool, bool, Wait> passes[] = {
+    const std::tuple<const char*, int, bool, bool, bool, LowLatencyPacer::Wait> passes[] = {
         {"nothing moved yet: quiet", 0, false, false, false, {Side::kCom, 10, 0}},
         {"a command went out: answer due", 5, true, false, false, {Side::kCamera, 1, 0}},
         {"no answer yet", 60, false, false, false, {Side::kCamera, 1, 0}},
@@ -187,7 +187,7 @@ TEST(LowLatencyPacerTest, WaitsWhereTheNextBytesAreDue) {
     for (const auto& [what, endsAtMs, toCamera, toCom, cameraReadFailed, wait] : passes) {
         const auto at = start + std::chrono::milliseconds(endsAtMs);
         pacer.Passed(toCamera, toCom, cameraReadFailed, at);
-        const Wait next = pacer.Next(at);
+        const auto next = pacer.Next(at);
         EXPECT_EQ(std::tuple(next.side, next.ms, next.pauseMs),
                   std::tuple(wait.side, wait.ms, wait.pauseMs))
             << what;
