@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <map>
 #include <string>
 #include <tuple>
@@ -19,198 +18,120 @@
 
 using namespace clst;
 using clst::testing::FakeBackend;
-using ::testing::HasSubstr;
+using clst::testing::FakeBoard;
+using clst::testing::FakePair;
+using Names = std::vector<std::string>;
 
-namespace {
-
-std::vector<std::string> ComNames(const PortDiscovery& d) {
-    std::vector<std::string> names;
-    for (const auto& e : d.m_comPorts)
-        names.push_back(e.comPortName);
-    return names;
-}
-
-}  // namespace
-
-TEST(ComPortListTest, TakesOnlyComNamesWithOneToFourDigitsAsListed) {
-    FakeBackend backend;
-    backend.devices = {"COM1", "COM12",   "com3",     "COM",   "COMX1", "COM1234567",
+TEST(ComPortListTest, SystemPortsPairsAndTheirReplacements) {
+    const Names odd = {"COM1", "COM12",   "com3",     "COM",   "COMX1", "COM1234567",
                        "LPT1", "COM9999", "COM10000", "ttyS0", "cOm7x"};
-    PortDiscovery d(backend);
-    ASSERT_TRUE(d.EnumerateComPorts());
-    EXPECT_EQ(ComNames(d), (std::vector<std::string>{"COM1", "COM12", "com3", "COM9999"}));
-    for (const auto& e : d.m_comPorts) {
-        EXPECT_TRUE(e.pairName.empty());
-        EXPECT_TRUE(e.devicePortName.empty());
+    const char* unusable = "The port directory is not usable.";
+    const FakePair cnc0{"CNC0", "COM5", "ZADURUV5"};
+    // The system's devices, the pairs, the pair library's text when it is
+    // not ready; the list (pair:COM port:device end, or the COM port alone)
+    // and the warnings shown.
+    const std::tuple<Names, std::vector<FakePair>, const char*, std::string, Names> cases[] = {
+        // Only COM and one to four digits, as listed.
+        {odd, {}, nullptr, "COM1 COM12 com3 COM9999 ", {}},
+        // A pair replaces the system entry; a pair that cannot be read is skipped.
+        {{"COM1", "COM5"},
+         {cnc0, {"CNC1", "COM6", "ZADURUV6", true}, {"CNC2", "COM7", "ZADURUV7"}},
+         nullptr,
+         "COM1 CNC0:COM5:ZADURUV5 CNC2:COM7:ZADURUV7 ",
+         {}},
+        // A later pair removes the one entry it names, by either of its ports.
+        {{},
+         {cnc0,
+          {"CNC1", "COM6", "ZADURUV6"},
+          {"CNC2", "COM8", "COM6"},
+          {"CNC3", "COM5", "ZADURUV9"}},
+         nullptr,
+         "CNC2:COM8:COM6 CNC3:COM5:ZADURUV9 ",
+         {}},
+        // An unready pair library shows its text, if any, and keeps the system ports.
+        {{"COM1"}, {cnc0}, unusable, "COM1 ", {unusable}},
+        {{"COM1"}, {cnc0}, "", "COM1 ", {}},
+    };
+    for (const auto& [devices, pairs, vcpError, expected, warnings] : cases) {
+        FakeBackend backend;
+        backend.devices = devices;
+        backend.pairs = pairs;
+        if (vcpError != nullptr)
+            backend.vcpError = vcpError;
+        PortDiscovery d(backend);
+        d.RefreshComPortList();
+        backend.warnings.clear();
+        d.RefreshComPortList();  // a refresh starts from scratch
+        std::string listed;
+        for (const PortEntry& e : d.m_comPorts)
+            listed += (e.pairName.empty() ? "" : e.pairName + ":") + e.comPortName +
+                      (e.devicePortName.empty() ? "" : ":" + e.devicePortName) + " ";
+        EXPECT_EQ(listed, expected);
+        EXPECT_EQ(backend.warnings, warnings) << expected;
     }
 }
 
-TEST(ComPortListTest, DoublesTheBufferUntilTheListFits) {
+TEST(ComPortListTest, DoublesTheBufferUntilTheListFitsAndEndsOnAnyOtherFailure) {
     FakeBackend backend;
     for (int i = 0; i < 2000; ++i)
         backend.devices.push_back("DEV" + std::to_string(i));
     backend.devices.push_back("COM42");
     PortDiscovery d(backend);
     ASSERT_TRUE(d.EnumerateComPorts());
-    EXPECT_EQ(ComNames(d), std::vector<std::string>{"COM42"});
-    ASSERT_GE(backend.querySizes.size(), 2u);
-    EXPECT_EQ(backend.querySizes[0], 4096u);
-    for (size_t i = 1; i < backend.querySizes.size(); ++i) {
-        EXPECT_EQ(backend.querySizes[i], backend.querySizes[i - 1] * 2);
-    }
-}
-
-TEST(ComPortListTest, FailuresListNothingAndSayWhy) {
-    FakeBackend backend;
-    backend.devices = {"COM1"};
-    backend.platform = 1;
-    PortDiscovery d(backend);
-    EXPECT_FALSE(d.EnumerateComPorts());
-    EXPECT_EQ(backend.lastError, kErrorCallNotImplemented);
-    EXPECT_TRUE(d.m_comPorts.empty());
-
-    backend.platform = 2;
-    backend.versionOk = false;
-    EXPECT_FALSE(d.EnumerateComPorts());
-    EXPECT_EQ(backend.lastError, kErrorCallNotImplemented);
+    EXPECT_EQ(d.m_comPorts, (std::vector<PortEntry>{{"", "COM42", ""}}));
+    EXPECT_EQ(backend.querySizes, (std::vector<uint32_t>{4096, 8192, 16384}));
 
     // Any other failure of the device list ends the walk at once.
     struct Failing : FakeBackend {
-        uint32_t QueryDosDevice(char*, uint32_t) override {
-            ++calls;
+        uint32_t QueryDosDevice(char*, uint32_t size) override {
+            querySizes.push_back(size);
             lastError = 5;
             return 0;
         }
-        int calls = 0;
     } failing;
     PortDiscovery f(failing);
     EXPECT_FALSE(f.EnumerateComPorts());
-    EXPECT_EQ(failing.calls, 1);
+    EXPECT_EQ(failing.querySizes.size(), 1u);
     EXPECT_EQ(failing.lastError, 5u);
 }
 
-TEST(ComPortListTest, PairsReplaceSystemEntriesAndFailedPairsAreSkipped) {
-    FakeBackend backend;
-    backend.devices = {"COM1", "COM5"};
-    backend.pairs = {{"CNC0", "COM5", "ZADURUV5"},
-                     {"CNC1", "COM6", "ZADURUV6", true},
-                     {"CNC2", "COM7", "ZADURUV7"}};
-    PortDiscovery d(backend);
-    d.RefreshComPortList();
-    EXPECT_EQ(d.m_comPorts,
-              (std::vector<PortEntry>{
-                  {"", "COM1", ""}, {"CNC0", "COM5", "ZADURUV5"}, {"CNC2", "COM7", "ZADURUV7"}}));
-    // A refresh starts from scratch.
-    d.RefreshComPortList();
-    EXPECT_EQ(d.m_comPorts.size(), 3u);
-}
-
-TEST(ComPortListTest, ASecondPairRemovesOnlyWhatItNames) {
-    FakeBackend backend;
-    backend.pairs = {{"CNC0", "COM5", "ZADURUV5"},
-                     {"CNC1", "COM6", "ZADURUV6"},
-                     {"CNC2", "COM8", "COM6"},       // names CNC1's COM port as its device end
-                     {"CNC3", "COM5", "ZADURUV9"}};  // lists COM5 again: the last listing wins
-    PortDiscovery d(backend);
-    d.RefreshComPortList();
-    EXPECT_EQ(d.m_comPorts,
-              (std::vector<PortEntry>{{"CNC2", "COM8", "COM6"}, {"CNC3", "COM5", "ZADURUV9"}}));
-}
-
-TEST(ComPortListTest, UnreadyPairLibraryShowsItsTextAndKeepsSystemPorts) {
-    FakeBackend backend;
-    backend.devices = {"COM1"};
-    backend.vcpReady = false;
-    backend.vcpError = "The port directory is not usable.";
-    backend.pairs = {{"CNC0", "COM5", "ZADURUV5"}};
-    PortDiscovery d(backend);
-    d.RefreshComPortList();
-    EXPECT_EQ(ComNames(d), std::vector<std::string>{"COM1"});
-    EXPECT_EQ(backend.warnings, std::vector<std::string>{"The port directory is not usable."});
-
-    // No text: no message at all.
-    backend.vcpError.clear();
-    backend.warnings.clear();
-    d.RefreshComPortList();
-    EXPECT_TRUE(backend.warnings.empty());
-}
-
-TEST(ClSerPortListTest, NumbersPortsOverAllBoards) {
-    FakeBackend backend;
-    backend.boardCountText = "2";
-    backend.boards = {{0, {"A", 2, 0}}, {1, {"B", 1, 0}}};
-    PortDiscovery d(backend);
-    ASSERT_TRUE(d.EnumerateClSerPorts());
-    EXPECT_EQ(d.m_clserPorts, (std::vector<std::string>{"0. A_Port0", "1. A_Port1", "2. B_Port0"}));
-    EXPECT_EQ(backend.openHandles, 0);
-}
-
-TEST(ClSerPortListTest, FallsBackToTheClPropertyAndSkipsUnnamedBoards) {
-    FakeBackend backend;
-    backend.boardCountText = "3";
-    backend.boards = {{0, {"A", 0, 2}}, {1, {nullptr, 4, 0}}, {2, {"C", 1, 0}}};
-    PortDiscovery d(backend);
-    ASSERT_TRUE(d.EnumerateClSerPorts());
-    EXPECT_EQ(d.m_clserPorts, (std::vector<std::string>{"0. A_Port0", "1. A_Port1", "2. C_Port0"}));
-    EXPECT_EQ(backend.openHandles, 0) << "every opened board is closed, named or not";
-}
-
-TEST(ClSerPortListTest, SparseBoardsStopWhenAllAreFoundOrAtTheLimit) {
-    FakeBackend backend;
-    backend.boardCountText = "2";
-    backend.limit = 4;
-    backend.boards = {{1, {"B1", 1, 0}}, {2, {"B2", 1, 0}}, {3, {"B3", 1, 0}}};
-    PortDiscovery d(backend);
-    ASSERT_TRUE(d.EnumerateClSerPorts());
-    EXPECT_EQ(d.m_clserPorts, (std::vector<std::string>{"0. B1_Port0", "1. B2_Port0"}));
-    EXPECT_EQ(backend.opened, (std::vector<int32_t>{0, 1, 2}));
-
-    FakeBackend limited;
-    limited.boardCountText = "3";
-    limited.limit = 2;
-    limited.boards = {{0, {"X", 1, 0}}, {1, {"Y", 1, 0}}, {2, {"Z", 1, 0}}};
-    PortDiscovery l(limited);
-    ASSERT_TRUE(l.EnumerateClSerPorts());
-    EXPECT_EQ(l.m_clserPorts, (std::vector<std::string>{"0. X_Port0", "1. Y_Port0"}));
-    EXPECT_EQ(limited.opened, (std::vector<int32_t>{0, 1}));
-}
-
-TEST(ClSerPortListTest, NoBoardsOrNoUsableBoardGivesFalse) {
-    FakeBackend failing;
-    failing.boardCountStatus = -2130;
-    failing.boardCountText = "2";
-    failing.boards = {{0, {"A", 1, 0}}};
-    PortDiscovery f(failing);
-    EXPECT_FALSE(f.EnumerateClSerPorts());
-    EXPECT_TRUE(failing.opened.empty());
-
-    FakeBackend zero;
-    zero.boardCountText = "0";
-    zero.boards = {{0, {"A", 1, 0}}};
-    PortDiscovery z(zero);
-    EXPECT_FALSE(z.EnumerateClSerPorts());
-
-    FakeBackend unusable;
-    unusable.boardCountText = "2";
-    unusable.boards = {{0, {nullptr, 2, 0}}, {1, {"B", 0, 0}}};
-    PortDiscovery u(unusable);
-    EXPECT_FALSE(u.EnumerateClSerPorts());
-    EXPECT_TRUE(u.m_clserPorts.empty());
-}
-
-TEST(ClSerPortListTest, SerialLibrariesListOnlyWhenTheRuntimeDidNotLoad) {
-    // Runtime loaded, its board count, the list.
-    const std::tuple<bool, const char*, std::vector<std::string>> cases[] = {
-        {true, "1", {"0. A_Port0"}}, {true, "0", {}}, {false, "0", {"0. X_Port0"}}};
-    for (const auto& [loaded, boards, ports] : cases) {
+TEST(ClSerPortListTest, BoardsPortsAndTheSerialLibrariesInstead) {
+    // Devices 1 to 5: a board without a name, one with two serial ports, one
+    // without any port, one with a port only as its cl property, and one more.
+    const std::map<int32_t, FakeBoard> boards = {{1, {nullptr, 4, 0}},
+                                                 {2, {"A", 2, 0}},
+                                                 {3, {"E", 0, 0}},
+                                                 {4, {"C", 0, 1}},
+                                                 {5, {"D", 1, 0}}};
+    // The board count (null: the query fails), the device limit, whether the
+    // runtime loaded; which devices were opened and what is listed.
+    const std::tuple<const char*, int32_t, bool, std::string> cases[] = {
+        {"4", 8, true, "0 1 2 3 4 : 0. A_Port0 1. A_Port1 2. C_Port0"},  // all found: the end
+        {"5", 3, true, "0 1 2 : 0. A_Port0 1. A_Port1"},                 // the limit
+        {"1", 8, true, "0 1 :"},                                         // none usable
+        {nullptr, 8, true, ":"},
+        {"0", 8, true, ":"},
+        {"0", 8, false, ": 0. X_Port0"},  // the serial libraries list only without a runtime
+    };
+    for (const auto& [count, limit, runtimeLoaded, expected] : cases) {
         FakeBackend backend;
-        backend.runtimeLoaded = loaded;
-        backend.boardCountText = boards;
-        backend.boards = {{0, {"A", 1, 0}}};
+        backend.boardCountStatus = count != nullptr ? 0 : -2130;
+        backend.boardCountText = count != nullptr ? count : "2";
+        backend.limit = limit;
+        backend.boards = boards;
+        backend.runtimeLoaded = runtimeLoaded;
         backend.libraryPorts = {"0. X_Port0"};
         PortDiscovery d(backend);
-        EXPECT_EQ(d.ListClSerPorts(), !ports.empty()) << loaded << boards;
-        EXPECT_EQ(d.m_clserPorts, ports) << loaded << boards;
+        const bool listed = d.ListClSerPorts();
+        std::string seen;
+        for (const int32_t device : backend.opened)
+            seen += std::to_string(device) + " ";
+        seen += ":";
+        for (const auto& name : d.m_clserPorts)
+            seen += " " + name;
+        EXPECT_EQ(seen, expected);
+        EXPECT_EQ(listed, !d.m_clserPorts.empty()) << expected;
+        EXPECT_EQ(backend.openHandles, 0) << expected << ": every opened board is closed";
     }
 }
 
@@ -219,51 +140,36 @@ TEST(SerialLibraryPortListTest, EachMakersPortsThroughItsOwnLibrary) {
     clst::testing::ScopedEnv emulation("MARO_EMULATION", std::nullopt);
     const std::string mro = platform::ProgramLibraryDirectory() + "/libclsermro.so";
     const std::string xyz = platform::ProgramLibraryDirectory() + "/libclserxyz.so";
-    const std::string noCount =
-        platform::ProgramDirectory() + "/fake_clserial/lib/libclsernocount.so";
-    const std::vector<std::string> xyzPorts = {"0. XyzEmu_Port0 (EmuBoard_Port0)",
-                                               "1. XyzEmu_Port1 (EmuBoard_Port1)"};
-    struct Case {
-        std::map<std::string, std::string> links;  // name in CLSERIALPATH -> library
-        std::vector<std::string> ports;
-        std::string refused;
-    } cases[] = {
-        {{{"libclserxyz.so", xyz}, {"libother.so", mro}, {"clsermro.so", mro}}, xyzPorts, ""},
-        // File-name order; a library reached twice counts once.
-        {{{"libclserxyz.so", xyz}, {"libclsermro.so", mro}, {"libclserxyz-again.so", xyz}},
-         {"0. MaroEmu_Port0 (EmuBoard_Port0)", "1. MaroEmu_Port1 (EmuBoard_Port1)",
-          "2. XyzEmu_Port0 (EmuBoard_Port0)", "3. XyzEmu_Port1 (EmuBoard_Port1)"},
-         ""},
-        {{{"libclserbad.so", noCount}, {"libclserxyz.so", xyz}},
-         xyzPorts,
-         "libclserbad.so: no function clGetNumSerialPorts"},
-    };
-    for (const Case& c : cases) {
-        clst::testing::ScratchDir dir;
-        for (const auto& [name, target] : c.links)
-            ASSERT_EQ(symlink(target.c_str(), (dir / name).c_str()), 0);
-        std::vector<ClSerialLibrary> bound;
-        for (const auto& found : FindClSerialLibraries(nullptr, dir.path().c_str(), dir / "x"))
-            bound.push_back(BindClSerialLibrary(found.path));
-        std::vector<const ClSerialLibrary*> libraries;
-        for (const auto& library : bound)
-            libraries.push_back(&library);
-        const SerialLibraryPorts list = ListSerialLibraryPorts(libraries);
-        EXPECT_EQ(list.names, c.ports);
-        EXPECT_EQ(list.refused.size(), c.refused.empty() ? 0u : 1u);
-        for (const std::string& reason : list.refused)
-            EXPECT_THAT(reason, HasSubstr(c.refused));
+    clst::testing::ScratchDir dir;
+    // Only libclser*.so, in file-name order; a library reached twice counts once.
+    for (const auto& [name, target] :
+         {std::pair("libclserxyz.so", xyz), std::pair("libclsermro.so", mro),
+          std::pair("libclserxyz-again.so", xyz), std::pair("libother.so", mro),
+          std::pair("clsermro.so", mro),
+          std::pair("libclserbad.so",
+                    platform::ProgramDirectory() + "/fake_clserial/lib/libclsernocount.so")})
+        ASSERT_EQ(symlink(target.c_str(), (dir / name).c_str()), 0);
+    std::vector<ClSerialLibrary> bound;
+    for (const auto& found : FindClSerialLibraries(nullptr, dir.path().c_str(), dir / "x"))
+        bound.push_back(BindClSerialLibrary(found.path));
+    std::vector<const ClSerialLibrary*> libraries;
+    for (const auto& library : bound)
+        libraries.push_back(&library);
+    const SerialLibraryPorts list = ListSerialLibraryPorts(libraries);
+    EXPECT_EQ(list.names,
+              (Names{"0. MaroEmu_Port0 (EmuBoard_Port0)", "1. MaroEmu_Port1 (EmuBoard_Port1)",
+                     "2. XyzEmu_Port0 (EmuBoard_Port0)", "3. XyzEmu_Port1 (EmuBoard_Port1)"}));
+    EXPECT_THAT(list.refused, ::testing::ElementsAre(::testing::HasSubstr(
+                                  "libclserbad.so: no function clGetNumSerialPorts")));
 
-        // Every port open at once: a position sent to another library, or
-        // as its own index, finds its port in use or out of range.
-        SetClSerPortRoutes(list.routes);
-        std::vector<ClSerEndpoint> endpoints(list.names.size());
-        for (uint32_t i = 0; i < endpoints.size(); ++i)
-            EXPECT_EQ(endpoints[i].Open(i, 128), 0) << list.names[i];
-        EXPECT_EQ(ClSerEndpoint().Open(static_cast<uint32_t>(endpoints.size()), 128),
-                  kClErrInvalidIndex);
-        for (auto& endpoint : endpoints)
-            endpoint.Close();
-        SetClSerPortRoutes({});
-    }
+    // Every port open at once: a position sent to another library, or as its
+    // own index, finds its port in use or out of range.
+    SetClSerPortRoutes(list.routes);
+    std::vector<ClSerEndpoint> endpoints(list.names.size());
+    for (uint32_t i = 0; i < endpoints.size(); ++i)
+        EXPECT_EQ(endpoints[i].Open(i, 128), 0) << list.names[i];
+    EXPECT_EQ(ClSerEndpoint().Open(4, 128), kClErrInvalidIndex);
+    for (auto& endpoint : endpoints)
+        endpoint.Close();
+    SetClSerPortRoutes({});
 }

@@ -1,8 +1,10 @@
-// Write-back of the serial parameters into TolvaneConfig.ini.
+// Write-back of the serial parameters into TolvaneConfig.ini: which section
+// is ours. How the file is read and written (line ends, other content, what
+// cannot be written safely) is checked with the profile functions.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "connections/connection_settings.h"
@@ -13,136 +15,68 @@ using namespace clst;
 
 namespace {
 
-class ConfigFileTest : public ::testing::Test {
-  protected:
-    void Put(const std::string& content) { clst::testing::WriteWholeFile(path_, content); }
-    std::string Get() const { return clst::testing::ReadWholeFile(path_); }
-    static ConnectionSettings Com5() {
-        ConnectionSettings s;
-        s.devicePortName = "MAROCOM5";
-        s.comPortName = "COM5";
-        s.clserPortIndex = 0;
-        return s;
-    }
-
-    const clst::testing::ScratchDir scratch_{"/tmp/clst-config-XXXXXX"};
-    const std::string& dir_ = scratch_.path();
-    const std::string path_ = dir_ + "/TolvaneConfig.ini";
-    clst::testing::RecordingSink sink_;
-};
-
-TEST_F(ConfigFileTest, UnchangedPortsWriteIntoTheLowerCaseMatchingSection) {
-    Put("[connection1]\ncom=com5\nclser=0\n");
-    ConnectionSettings s = Com5();
-    s.comBaudRate = 921600;
-    s.parity = 1;
-    s.dataBits = 7;
-    s.stopBits = 1;
-    SaveToConfigFile(s, "COM5", 0, 2, sink_, dir_);
-    EXPECT_TRUE(sink_.messages.empty());
-    EXPECT_EQ(Get(),
-              "[connection1]\ncom=com5\nclser=0\nbaudrate=921600\nparity=o\ndatabit=7\n"
-              "stopbit=1.5\n");
-
-    s.parity = 2;
-    s.stopBits = 2;
-    s.comBaudRate = 9600;
-    SaveToConfigFile(s, "COM5", 0, 2, sink_, dir_);  // replaced in place, not added twice
-    EXPECT_EQ(Get(),
-              "[connection1]\ncom=com5\nclser=0\nbaudrate=9600\nparity=e\ndatabit=7\nstopbit=2\n");
+ConnectionSettings Settings(const char* com, int32_t index, int32_t rate = 9600, int32_t parity = 0,
+                            int32_t bits = 8, int32_t stop = 0) {
+    ConnectionSettings s;
+    s.comPortName = com;
+    s.clserPortIndex = index;
+    s.comBaudRate = rate;
+    s.parity = parity;
+    s.dataBits = bits;
+    s.stopBits = stop;
+    return s;
 }
 
-TEST_F(ConfigFileTest, PortChangeIsAnnouncedAndTheOldSectionStillGetsTheValues) {
-    Put("[connection1]\ncom=COM3\nclser=1\n[connection2]\ncom=COM5\nclser=0\n");
-    ConnectionSettings s = Com5();
-    s.comPortName = "COM7";
-    s.comBaudRate = 115200;
-    SaveToConfigFile(s, "COM5", 0, 2, sink_, dir_);
-    ASSERT_EQ(sink_.messages.size(), 1u);
-    EXPECT_EQ(sink_.messages[0].text,
-              "You changed the COM port or ClSer Port, this change will be confirmed but not saved "
-              "to config file.");
-    EXPECT_EQ(sink_.messages[0].caption, "Port configuration");
-    EXPECT_EQ(sink_.messages[0].flags, kMbOk | kMbIconExclamation);
-    EXPECT_EQ(Get(),
-              "[connection1]\ncom=COM3\nclser=1\n[connection2]\ncom=COM5\nclser=0\n"
-              "baudrate=115200\nparity=n\ndatabit=8\nstopbit=1\n");
+const char* const kOurs = "[connection1]\ncom=COM5\nclser=0\n";
+const char* const kDefaults = "baudrate=9600\nparity=n\ndatabit=8\nstopbit=1\n";
+using Messages = std::vector<clst::testing::RecordedMessage>;
+const clst::testing::RecordedMessage kAnnounced{
+    "You changed the COM port or ClSer Port, this change will be confirmed but not saved to config "
+    "file.",
+    "Port configuration", kMbOk | kMbIconExclamation};
 
-    // A changed Camera Link port alone is announced too.
-    sink_.messages.clear();
-    s = Com5();
-    s.clserPortIndex = 1;
-    SaveToConfigFile(s, "COM5", 0, 2, sink_, dir_);
-    EXPECT_EQ(sink_.messages.size(), 1u);
-}
-
-TEST_F(ConfigFileTest, FirstOfTwoMatchingSectionsWinsAndTheCountBoundsTheSearch) {
-    Put("[connection1]\ncom=COM9\nclser=2\n[connection2]\ncom=COM5\nclser=0\n"
-        "[connection3]\ncom=COM5\nclser=0\n");
-    SaveToConfigFile(Com5(), "COM5", 0, 3, sink_, dir_);
-    EXPECT_EQ(Get(),
-              "[connection1]\ncom=COM9\nclser=2\n[connection2]\ncom=COM5\nclser=0\n"
-              "baudrate=9600\nparity=n\ndatabit=8\nstopbit=1\n"
-              "[connection3]\ncom=COM5\nclser=0\n");
-
-    // With three ports, connection4 is never examined; nothing else matches,
-    // so the file stays as it was.
-    const std::string beyond =
+TEST(ConfigFileTest, TheSectionOfTheServedConnectionGetsTheValues) {
+    const std::string lower = "[connection1]\ncom=com5\nclser=0\n";
+    const std::string two = "[connection1]\ncom=COM3\nclser=1\n[connection2]\ncom=COM5\nclser=0\n";
+    const std::string four =
         "[connection1]\ncom=COM1\nclser=0\n[connection2]\ncom=COM2\nclser=1\n"
         "[connection3]\ncom=COM3\nclser=2\n[connection4]\ncom=COM5\nclser=0\n";
-    Put(beyond);
-    SaveToConfigFile(Com5(), "COM5", 0, 3, sink_, dir_);
-    EXPECT_EQ(Get(), beyond);
-    SaveToConfigFile(Com5(), "COM5", 0, 0, sink_, dir_);
-    EXPECT_EQ(Get(), beyond);
-}
-
-TEST_F(ConfigFileTest, ComValueIsReadIntoEightBytesAndClserMustMatch) {
-    // "COM12345" is cut to "COM1234" and cannot match the longer name.
-    Put("[connection1]\ncom=COM12345\nclser=0\n[connection2]\ncom=COM5\nclser=1\n");
-    const std::string before = Get();
-    ConnectionSettings s = Com5();
-    s.comPortName = "COM12345";
-    SaveToConfigFile(s, "COM12345", 0, 2, sink_, dir_);
-    SaveToConfigFile(Com5(), "COM5", 0, 2, sink_, dir_);  // clser differs
-    EXPECT_EQ(Get(), before);
-
-    // A section without the keys matches only "no port chosen".
-    Put("[connection1]\nnote=empty\n");
-    ConnectionSettings none;
-    none.clserPortIndex = -1;
-    SaveToConfigFile(none, "", -1, 1, sink_, dir_);
-    EXPECT_EQ(Get(), "[connection1]\nnote=empty\nbaudrate=9600\nparity=n\ndatabit=8\nstopbit=1\n");
-}
-
-TEST_F(ConfigFileTest, UnrelatedContentAndCrlfLineEndsSurviveByteForByte) {
-    const std::string head =
-        "; kept by the installer\r\n[General]\r\nLanguage=de\r\n\r\n[CONNECTION1]\r\n"
-        "Com = com5\r\nClser=0\r\nBaudRate=19200\r\nextra=keep me\r\n";
-    const std::string tail = "\r\n[connection2]\r\ncom=COM6\r\nclser=1\r\nbaudrate=57600\r\n";
-    Put(head + tail);
-    ConnectionSettings s = Com5();
-    s.comBaudRate = 460800;
-    SaveToConfigFile(s, "COM5", 0, 2, sink_, dir_);
-    std::string expected = head;
-    expected.replace(expected.find("BaudRate=19200"), 14, "BaudRate=460800");
-    expected += "parity=n\r\ndatabit=8\r\nstopbit=1\r\n" + tail;
-    EXPECT_EQ(Get(), expected);
-}
-
-TEST_F(ConfigFileTest, UnwritableLocationIsQuietAndHarmless) {
-    // The parent of the directory is a regular file, so even root cannot
-    // create anything there.
-    Put("[connection1]\ncom=COM5\nclser=0\n");
-    SaveToConfigFile(Com5(), "COM5", 0, 1, sink_, path_);
-    EXPECT_TRUE(sink_.messages.empty());
-    EXPECT_EQ(Get(), "[connection1]\ncom=COM5\nclser=0\n");
-
-    // A directory where the file should be is left alone.
-    std::filesystem::remove(path_);
-    std::filesystem::create_directory(path_);
-    SaveToConfigFile(Com5(), "", -1, 1, sink_, dir_);
-    EXPECT_TRUE(std::filesystem::is_directory(path_));
+    const std::string cut =
+        "[connection1]\ncom=COM12345\nclser=0\n[connection2]\ncom=COM5\nclser=1\n";
+    // What is checked, the file before, the settings confirmed, the COM port
+    // and Camera Link port served before, the number of Camera Link ports,
+    // the file after.
+    const std::tuple<const char*, std::string, ConnectionSettings, const char*, int32_t, int32_t,
+                     std::string>
+        cases[] = {
+            {"the com value in any case", lower, Settings("COM5", 0, 921600, 1, 7, 1), "COM5", 0, 2,
+             lower + "baudrate=921600\nparity=o\ndatabit=7\nstopbit=1.5\n"},
+            {"replaced in place",
+             std::string(kOurs) + "baudrate=1\nparity=n\ndatabit=8\nstopbit=1\n",
+             Settings("COM5", 0, 9600, 2, 7, 2), "COM5", 0, 1,
+             std::string(kOurs) + "baudrate=9600\nparity=e\ndatabit=7\nstopbit=2\n"},
+            {"the last section counted; a changed port: the old one", two, Settings("COM7", 0),
+             "COM5", 0, 2, two + kDefaults},
+            {"a changed Camera Link port alone", kOurs, Settings("COM5", 1), "COM5", 0, 1,
+             kOurs + std::string(kDefaults)},
+            {"the first of two", two + "[connection3]\ncom=COM5\nclser=0\n", Settings("COM5", 0),
+             "COM5", 0, 3, two + kDefaults + "[connection3]\ncom=COM5\nclser=0\n"},
+            {"only as many sections as ports", four, Settings("COM5", 0), "COM5", 0, 3, four},
+            {"no ports: no section", kOurs, Settings("COM5", 0), "COM5", 0, 0, kOurs},
+            {"com read into eight bytes", cut, Settings("COM12345", 0), "COM12345", 0, 2, cut},
+            {"clser must match too", cut, Settings("COM5", 0), "COM5", 0, 2, cut},
+            {"no keys: only no port chosen", "[connection1]\nnote=empty\n", Settings("", -1), "",
+             -1, 1, "[connection1]\nnote=empty\n" + std::string(kDefaults)},
+        };
+    const clst::testing::ScratchDir dir("/tmp/clst-config-XXXXXX");
+    for (const auto& [what, before, settings, oldCom, oldIndex, count, after] : cases) {
+        clst::testing::WriteWholeFile(dir / "TolvaneConfig.ini", before);
+        clst::testing::RecordingSink sink;
+        SaveToConfigFile(settings, oldCom, oldIndex, count, sink, dir.path());
+        EXPECT_EQ(clst::testing::ReadWholeFile(dir / "TolvaneConfig.ini"), after) << what;
+        const bool changed = settings.comPortName != oldCom || settings.clserPortIndex != oldIndex;
+        EXPECT_EQ(sink.messages, changed ? Messages{kAnnounced} : Messages{}) << what;
+    }
 }
 
 }  // namespace

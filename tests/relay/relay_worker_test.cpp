@@ -1,21 +1,25 @@
-// The relay worker end to end: a real pty on the COM side, the emulated Camera
-// Link serial library on the other, and the test playing both the COM client
-// (the pty master) and, where it matters, the camera (the emulated port's pty).
-// Every case runs in both modes, which must relay alike and show the same
-// lines, and the low-latency mode also with a library that has only the five
-// functions the default mode needs.
+// The relay workers end to end: a real pty on the COM side, the emulated
+// Camera Link serial library on the other, and the test playing both the COM
+// client (the pty master) and, where it matters, the camera (the emulated
+// port's pty). Where the two workers take different steps a case runs in both
+// modes, which must relay alike and show the same lines; where the camera
+// reads matter, the low-latency mode runs also with a library that has only
+// the five functions the default mode needs.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "relay/low_latency_worker.h"
 #include "relay/relay_state.h"
 #include "relay/relay_worker.h"
 #include "tests/support/test_io.h"
@@ -23,34 +27,28 @@
 using namespace clst;
 using namespace clst::testing;
 using namespace std::chrono_literals;
+using LineList = std::vector<std::string>;
 
 namespace {
 
-std::vector<uint8_t> RandomBytes(size_t size, unsigned seed) {
+std::string RandomBytes(size_t size, unsigned seed) {
     std::mt19937 rng(seed);
-    std::vector<uint8_t> bytes(size);
-    for (auto& b : bytes)
-        b = static_cast<uint8_t>(rng());
+    std::string bytes(size, '\0');
+    std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(rng()); });
     return bytes;
-}
-
-// Index of the first byte that differs, or -1.
-long FirstDifference(const std::vector<uint8_t>& sent, const std::string& got) {
-    for (size_t i = 0; i < sent.size() && i < got.size(); ++i) {
-        if (sent[i] != static_cast<uint8_t>(got[i]))
-            return static_cast<long>(i);
-    }
-    return sent.size() == got.size() ? -1 : static_cast<long>(std::min(sent.size(), got.size()));
 }
 
 struct WorkerVariant {
     const char* name;
     RelayMode mode;
     bool countsBytes;  // the library has clGetNumBytesAvail
+    friend void PrintTo(const WorkerVariant& variant, std::ostream* out) { *out << variant.name; }
 };
-void PrintTo(const WorkerVariant& variant, std::ostream* out) {
-    *out << variant.name;
-}
+const WorkerVariant kDefault{"Default", RelayMode::kDefault, true};
+const WorkerVariant kLowLatency{"LowLatency", RelayMode::kLowLatency, true};
+const WorkerVariant kFiveFunctions{"LowLatencyFiveFunctions", RelayMode::kLowLatency, false};
+const auto kName = [](const auto& info) { return std::string(info.param.name); };
+using Side = LowLatencyPacer::Side;
 
 class RelayWorkerTest : public ::testing::TestWithParam<WorkerVariant> {
   protected:
@@ -78,7 +76,7 @@ class RelayWorkerTest : public ::testing::TestWithParam<WorkerVariant> {
     }
 
     // Starts a relay on an emulated port with the given camera settings.
-    void StartRelay(const std::string& portKeys, bool echo, bool followLineRate = false) {
+    void StartRelay(const std::string& portKeys, bool followLineRate = false) {
         std::ofstream(dir_ / "emulation.ini") << "[board0]\nname=EmuBoard\nports=1\n[port0]\n"
                                               << portKeys << "\n";
         emulation_.Set(dir_ / "emulation.ini");
@@ -89,20 +87,14 @@ class RelayWorkerTest : public ::testing::TestWithParam<WorkerVariant> {
             camera_ = OpenRawPort(dir_ / "cam0");
             ASSERT_GE(camera_, 0) << "camera link " << (dir_ / "cam0");
         }
-        g_echoEnabled = echo;
         ASSERT_TRUE(worker_->Start(&sink_, {GetParam().mode, followLineRate}));
     }
     std::string ptyCamera() const { return "camera=pty\nlink=" + (dir_ / "cam0"); }
 
     // Lines produced so far (accumulated over calls).
-    const std::vector<std::string>& Lines() {
+    const LineList& Lines() {
         sink_.TakeLines(lines_);
         return lines_;
-    }
-    size_t CountLines(const std::string& prefix) {
-        return static_cast<size_t>(
-            std::count_if(Lines().begin(), Lines().end(),
-                          [&](const auto& l) { return l.rfind(prefix, 0) == 0; }));
     }
     // True once the worker has left its loop (it holds the port lock until then).
     bool WorkerEnded() {
@@ -120,186 +112,148 @@ class RelayWorkerTest : public ::testing::TestWithParam<WorkerVariant> {
     const int master_ = pty_.master;
     int camera_ = -1;
     QueuedEchoSink sink_;
-    std::vector<std::string> lines_;
+    LineList lines_;
     ClSerialLibrary fiveFunctions_;
     std::unique_ptr<RelayWorker> worker_;
 };
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, RelayWorkerTest,
-    ::testing::Values(WorkerVariant{"Default", RelayMode::kDefault, true},
-                      WorkerVariant{"LowLatency", RelayMode::kLowLatency, true},
-                      WorkerVariant{"LowLatencyFiveFunctions", RelayMode::kLowLatency, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+// Cases where how a worker reads the camera matters.
+INSTANTIATE_TEST_SUITE_P(Modes, RelayWorkerTest,
+                         ::testing::Values(kDefault, kLowLatency, kFiveFunctions), kName);
+// Cases where only the workers' own steps differ.
+class RelayWorkerModeTest : public RelayWorkerTest {};
+INSTANTIATE_TEST_SUITE_P(Modes, RelayWorkerModeTest, ::testing::Values(kDefault, kLowLatency),
+                         kName);
+// The endpoints do the same for both workers.
+class RelayEndpointTest : public RelayWorkerTest {};
+INSTANTIATE_TEST_SUITE_P(Modes, RelayEndpointTest, ::testing::Values(kDefault), kName);
 
 }  // namespace
 
-TEST(EchoLineTest, EveryByteValueFormatsAsHexAndRawCharacter) {
+TEST(EchoLineTest, EveryByteValueAndTheTenthLineFromTheEndOnTop) {
+    EchoRecord record;
+    std::string expected;
     for (int value = 0; value < 256; ++value) {
-        const uint8_t byte = static_cast<uint8_t>(value);
         char hex[8];
-        std::snprintf(hex, sizeof hex, "%x", value);
-        std::string expected = std::string(hex) + "[";
-        if (value != 0)
-            expected.push_back(static_cast<char>(byte));
-        expected += "] ";
-        EXPECT_EQ(FormatEchoLine(&byte, 1), expected) << "byte " << value;
+        std::snprintf(hex, sizeof hex, "%x[", value);
+        expected += hex + (value != 0 ? std::string(1, static_cast<char>(value)) : "") + "] ";
+        record.data[record.count++] = static_cast<uint8_t>(value);
     }
-    const uint8_t block[] = {0x41, 0x42, 0x0A, 0xE9, 0x00, 0x0D};
-    EXPECT_EQ(FormatEchoLine(block, sizeof block), "41[A] 42[B] a[\n] e9[\xe9] 0[] d[\r] ");
-    EXPECT_EQ(FormatEchoLine(block, 0), "");
-}
-
-TEST(EchoLineTest, EchoBytesScrollsSoTheTenthLineFromTheEndIsOnTop) {
     QueuedEchoSink sink;
     g_echoListBox = &sink;
-    EchoRecord record;
-    record.count = 1;
-    record.data[0] = 'x';
     for (int i = 0; i < 9; ++i)
         EchoBytes(record);
     EXPECT_EQ(sink.topIndex(), -1) << "fewer than ten lines: the negative index is refused";
     for (int i = 0; i < 16; ++i)
         EchoBytes(record);
-    EXPECT_EQ(sink.produced(), 25);
     EXPECT_EQ(sink.topIndex(), 15);
-    std::vector<std::string> lines;
-    sink.TakeLines(lines);
-    ASSERT_EQ(lines.size(), 25u);
-    EXPECT_EQ(lines.back(), "78[x] ");
     g_echoListBox = nullptr;
-    EchoBytes(record);  // no list: nothing happens, no crash
+    EchoBytes(record);  // no list: nothing happens
+    LineList lines;
+    sink.TakeLines(lines);
+    EXPECT_EQ(lines, LineList(25, expected));
 }
 
 TEST(QueuedEchoSinkTest, ABoundedQueueDropsLinesInPlaceOfANoticeAndCountsAllOfThem) {
-    QueuedEchoSink sink(10);
-    std::vector<std::string> lines;
+    QueuedEchoSink sink(8);
+    LineList lines;
     for (const char* line : {"aaaa", "bbbb", "cccc", "dddd"})
         sink.AddString(line);
-    sink.TakeLines(lines);  // two fit; the notice follows them
+    sink.TakeLines(lines);  // two fit exactly; the notice follows them
     sink.AddString("eeee");
     sink.AddString("ffff");
     sink.TakeLines(lines);
-    EXPECT_EQ(lines, (std::vector<std::string>{"aaaa", "bbbb", QueuedEchoSink::DroppedNotice(2),
-                                               "eeee", "ffff"}));
+    EXPECT_EQ(lines, (LineList{"aaaa", "bbbb", QueuedEchoSink::DroppedNotice(2), "eeee", "ffff"}));
     EXPECT_EQ(sink.produced(), 6) << "the count follows every line, dropped or not";
-    EXPECT_EQ(sink.TakeLines(lines), 0u);
 }
 
-TEST_P(RelayWorkerTest, RelaysRandomPayloadBothWaysAtOnceByteExact) {
-    ASSERT_NO_FATAL_FAILURE(StartRelay(ptyCamera(), false));
-    const auto toCamera = RandomBytes(64 * 1024, 1);
-    const auto toCom = RandomBytes(64 * 1024, 2);
+// Which side the low-latency worker waits on, and for how long, as bytes move.
+TEST(LowLatencyPacerTest, WaitsWhereTheNextBytesAreDue) {
+    // What happened, when the pass ended, whether bytes went to the camera and
+    // to COM, whether a camera read failed; the wait that follows.
+    const std::tuple<const char*, int, bool, bool, bool, LowLatencyPacer::Wait> passes[] = {
+        {"nothing moved yet: quiet", 0, false, false, false, {Side::kCom, 10, 0}},
+        {"a command went out: answer due", 5, true, false, false, {Side::kCamera, 1, 0}},
+        {"no answer yet", 60, false, false, false, {Side::kCamera, 1, 0}},
+        {"none for the busy span", 105, false, false, false, {Side::kCamera, 10, 0}},
+        {"the answer went out: command due", 110, false, true, false, {Side::kCom, 1, 0}},
+        {"more of the answer", 111, false, true, false, {Side::kCom, 1, 0}},
+        {"both ways: a stream, pause", 115, true, true, false, {Side::kCamera, 1, 1}},
+        {"camera read failed: default pace", 120, false, false, true, {Side::kCom, 100, 0}},
+        {"then back to the side due", 230, false, false, false, {Side::kCamera, 10, 0}},
+    };
+    const auto start = LowLatencyPacer::Clock::now();
+    LowLatencyPacer pacer;
+    for (const auto& [what, endsAtMs, toCamera, toCom, cameraReadFailed, wait] : passes) {
+        const auto at = start + std::chrono::milliseconds(endsAtMs);
+        pacer.Passed(toCamera, toCom, cameraReadFailed, at);
+        const auto next = pacer.Next(at);
+        EXPECT_EQ(std::tuple(next.side, next.ms, next.pauseMs),
+                  std::tuple(wait.side, wait.ms, wait.pauseMs))
+            << what;
+    }
+}
 
+TEST_P(RelayWorkerTest, RelaysBothWaysByteExactAndEchoesOnlyWhileAsked) {
+    g_echoEnabled = true;
+    ASSERT_NO_FATAL_FAILURE(StartRelay(ptyCamera()));
+    ASSERT_TRUE(WriteAll(master_, "AB"));
+    EXPECT_EQ(ReadFor(camera_, 2, 3s), "AB");
+    const std::string answer("\n\xe9\0", 3);
+    ASSERT_TRUE(WriteAll(camera_, answer));
+    EXPECT_EQ(ReadFor(master_, 3, 3s), answer);  // echoed before it was written
+
+    // Echo off takes effect with the next block; a lot both ways at once.
+    g_echoEnabled = false;
+    const std::string toCamera = RandomBytes(64 * 1024, 1), toCom = RandomBytes(64 * 1024, 2);
     std::thread clientWriter(
         [&] { EXPECT_TRUE(WriteAll(master_, toCamera.data(), toCamera.size(), 20s)); });
     std::thread cameraWriter(
         [&] { EXPECT_TRUE(WriteAll(camera_, toCom.data(), toCom.size(), 20s)); });
-    std::string atCamera, atCom;
+    std::string atCamera;
     std::thread cameraReader([&] { atCamera = ReadFor(camera_, toCamera.size(), 20s); });
-    atCom = ReadFor(master_, toCom.size(), 20s);
+    const std::string atCom = ReadFor(master_, toCom.size(), 20s);
     cameraReader.join();
     clientWriter.join();
     cameraWriter.join();
-
-    ASSERT_EQ(atCamera.size(), toCamera.size());
-    ASSERT_EQ(atCom.size(), toCom.size());
-    EXPECT_EQ(FirstDifference(toCamera, atCamera), -1) << "COM to camera";
-    EXPECT_EQ(FirstDifference(toCom, atCom), -1) << "camera to COM";
-    EXPECT_TRUE(Lines().empty()) << "echo off: no line at all, first: " << Lines().front();
+    EXPECT_TRUE(atCamera == toCamera) << "COM to camera: " << atCamera.size() << " bytes";
+    EXPECT_TRUE(atCom == toCom) << "camera to COM: " << atCom.size() << " bytes";
+    // Each block shows as its direction, then its bytes; how bytes fall into
+    // blocks depends on when they arrive.
+    std::map<std::string, std::string> echoed;
+    for (size_t i = 0; i < Lines().size(); i += 2)
+        echoed[Lines()[i]] += i + 1 < Lines().size() ? Lines()[i + 1] : "<none>";
+    EXPECT_EQ(echoed, (std::map<std::string, std::string>{{"To ClSer:", "41[A] 42[B] "},
+                                                          {"To Com:", "a[\n] e9[\xe9] 0[] "}}));
     EXPECT_FALSE(g_connectionError.load());
 }
 
-TEST_P(RelayWorkerTest, EchoShowsDirectionAndByteLines) {
-    ASSERT_NO_FATAL_FAILURE(StartRelay(ptyCamera(), true));
-    ASSERT_TRUE(WriteAll(master_, "AB"));
-    EXPECT_EQ(ReadFor(camera_, 2, 3s), "AB");
-    ASSERT_TRUE(WaitFor([&] { return Lines().size() >= 2; }, 3s));
-    EXPECT_EQ(Lines()[0], "To ClSer:");
-    EXPECT_EQ(Lines()[1], "41[A] 42[B] ");
-
-    ASSERT_TRUE(WriteAll(camera_, std::string("\n\xe9\0", 3)));
-    EXPECT_EQ(ReadFor(master_, 3, 3s), std::string("\n\xe9\0", 3));
-    ASSERT_TRUE(WaitFor([&] { return Lines().size() >= 4; }, 3s));
-    EXPECT_EQ(Lines()[2], "To Com:");
-    EXPECT_EQ(Lines()[3], "a[\n] e9[\xe9] 0[] ");
-
-    // Switching echo off takes effect with the next block.
-    g_echoEnabled = false;
-    ASSERT_TRUE(WriteAll(master_, "quiet"));
-    EXPECT_EQ(ReadFor(camera_, 5, 3s), "quiet");
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(Lines().size(), 4u);
-}
-
 TEST_P(RelayWorkerTest, CameraReadFailureAddsLineAndRelayGoesOn) {
-    ASSERT_NO_FATAL_FAILURE(StartRelay("camera=echo\nread_error_every=3", false));
+    ASSERT_NO_FATAL_FAILURE(StartRelay("camera=echo\nread_error_every=3"));
     // Every third camera read fails and takes nothing; the echoes of a few
     // commands take more reads than that in either mode.
     for (int i = 0; i < 5; ++i) {
         ASSERT_TRUE(WriteAll(master_, "still here"));
         ASSERT_EQ(ReadFor(master_, 10, 3s), "still here") << "command " << i;
     }
-    EXPECT_GT(CountLines("Error reading from clser interface   error code: -"), 0u);
-    EXPECT_EQ(CountLines(""), CountLines("Error reading from clser interface   error code: -"));
-    EXPECT_FALSE(WorkerEnded());
-    EXPECT_FALSE(g_connectionError.load());
+    const auto failed = ::testing::StartsWith("Error reading from clser interface   error code: -");
+    EXPECT_THAT(Lines(), ::testing::AllOf(::testing::Contains(failed), ::testing::Each(failed)));
+    EXPECT_FALSE(WorkerEnded() || g_connectionError.load()) << "the relay goes on";
 }
 
-TEST_P(RelayWorkerTest, CameraShortWriteEndsWorkerWithoutConnectionError) {
-    ASSERT_NO_FATAL_FAILURE(StartRelay("camera=silent\nshort_write=2", false));
+TEST_P(RelayWorkerModeTest, CameraShortWriteEndsWorkerWithoutConnectionError) {
+    ASSERT_NO_FATAL_FAILURE(StartRelay("camera=silent\nshort_write=2"));
     ASSERT_TRUE(WriteAll(master_, "ABCDEF"));
     ASSERT_TRUE(WaitFor([&] { return !Lines().empty() && WorkerEnded(); }, 3s));
-    EXPECT_EQ(Lines(),
-              std::vector<std::string>{"Error writing to clser interface   error code: -5"});
+    EXPECT_EQ(Lines(), LineList{"Error writing to clser interface   error code: -5"});
     EXPECT_FALSE(g_connectionError.load());
 }
 
-TEST_P(RelayWorkerTest, FollowsTheClientsLineRateOnlyWhenAsked) {
-    // The client sets its rate (here straight on the relay's pty, as the
-    // pair host does), then asks the demo camera for the rate of its line.
-    auto ask = [&](speed_t speed, const std::string& reply) {
-        termios t{};
-        EXPECT_EQ(tcgetattr(master_, &t), 0);
-        cfsetispeed(&t, speed);
-        cfsetospeed(&t, speed);
-        EXPECT_EQ(tcsetattr(master_, TCSANOW, &t), 0);
-        EXPECT_TRUE(WriteAll(master_, "baud?\r"));
-        EXPECT_EQ(ReadFor(master_, reply.size() + 2, 3s), reply + "\r\n");
-    };
-    ASSERT_NO_FATAL_FAILURE(StartRelay("camera=demo", false));
-    ask(B9600, "baud=921600");  // without the option the rate stays as connected
-    worker_->Stop();
-    worker_.reset();
-    Lines();
-    lines_.clear();
-
-    ASSERT_NO_FATAL_FAILURE(StartRelay("camera=demo", false, true));
-    const struct {
-        speed_t speed;
-        const char* reply;
-    } steps[] = {{B9600, "baud=9600"},
-                 {B4800, "baud=9600"},  // no Camera Link rate: kept, said once
-                 {B4800, "baud=9600"},
-                 {B115200, "baud=115200"}};
-    for (const auto& step : steps)
-        ask(step.speed, step.reply);
-    EXPECT_EQ(Lines(),
-              (std::vector<std::string>{
-                  "Line rate changed from 921600 to 9600 bit/s: the Camera Link port follows the "
-                  "COM port",
-                  "The COM port changed to 4800 bit/s, which the Camera Link port cannot run: it "
-                  "stays at 9600 bit/s",
-                  "Line rate changed from 9600 to 115200 bit/s: the Camera Link port follows the "
-                  "COM port"}));
-    EXPECT_EQ(worker_->lineRate(), 115200u);
-}
-
-TEST_P(RelayWorkerTest, StoppedComOutputGivesOneRetryLineThenTheWriteErrorLine) {
+TEST_P(RelayWorkerModeTest, StoppedComOutputGivesOneRetryLineThenTheWriteErrorLine) {
     // Opened before the relay holds the port in exclusive mode.
     int control = open(pty_.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(control, 0);
-    ASSERT_NO_FATAL_FAILURE(StartRelay(ptyCamera(), false));
+    ASSERT_NO_FATAL_FAILURE(StartRelay(ptyCamera()));
     ASSERT_TRUE(WriteAll(camera_, "0123456789"));
     ASSERT_EQ(ReadFor(master_, 10, 3s), "0123456789");
 
@@ -308,64 +262,43 @@ TEST_P(RelayWorkerTest, StoppedComOutputGivesOneRetryLineThenTheWriteErrorLine) 
     ASSERT_EQ(tcflow(control, TCOOFF), 0);
     const auto stalledAt = Clock::now();
     ASSERT_TRUE(WriteAll(camera_, "abcdefghij"));
-    ASSERT_TRUE(WaitFor([&] { return g_connectionError.load(); }, 6s));
-    const auto took = Clock::now() - stalledAt;
+    ASSERT_TRUE(WaitFor([&] { return g_connectionError.load(); }, 10s));
+    EXPECT_GE(Clock::now() - stalledAt, 2000ms) << "ten retries 200 ms apart";
     tcflow(control, TCOON);
     close(control);
-
-    const auto& lines = Lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "Retry after TotalBytesWritten: 10");
-    int code = -1, written = -1, toWrite = -1;
-    ASSERT_EQ(std::sscanf(lines[1].c_str(),
-                          "Error writing to COM interface  error code: %d  TotalBytesWritten: %d  "
-                          "TotalBytesToWrite: %d",
-                          &code, &written, &toWrite),
-              3)
-        << lines[1];
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(written, 10);
-    EXPECT_GT(toWrite, 10);
-    EXPECT_LE(toWrite, 20);
-    EXPECT_EQ(lines[1].back(), '\n');
-    EXPECT_GE(took, 2000ms) << "ten retries 200 ms apart";
-    EXPECT_TRUE(WaitFor([&] { return WorkerEnded(); }, 1s));
+    // The block taken may be part of the ten bytes.
+    EXPECT_THAT(Lines(), ::testing::ElementsAre(
+                             "Retry after TotalBytesWritten: 10",
+                             ::testing::MatchesRegex("Error writing to COM interface  error code: "
+                                                     "0  TotalBytesWritten: 10  "
+                                                     "TotalBytesToWrite: (1[1-9]|20)\n")));
+    EXPECT_TRUE(WaitFor([&] { return WorkerEnded(); }, 3s));
 }
 
-TEST_P(RelayWorkerTest, UndrainedComPeerEndsInWriteErrorAndRaisesFlag) {
-    ASSERT_NO_FATAL_FAILURE(StartRelay(ptyCamera(), false));
-    std::atomic<bool> stop{false};
-    std::thread flood([&] {
-        const auto chunk = RandomBytes(4096, 3);
-        while (!stop.load()) {
-            if (!WriteAll(camera_, chunk.data(), chunk.size(), 100ms))
-                continue;
-        }
-    });
-    const bool raised = WaitFor([&] { return g_connectionError.load(); }, 20s);
-    stop = true;
-    flood.join();
-    ASSERT_TRUE(raised);
-    EXPECT_TRUE(WaitFor([&] { return WorkerEnded(); }, 1s));
-    ASSERT_FALSE(Lines().empty());
-    EXPECT_EQ(Lines().back().rfind("Error writing to COM interface  error code: ", 0), 0u)
-        << Lines().back();
-    // A write that delivered nothing is retried once per block; a partial one is not retried.
-    EXPECT_LE(CountLines("Retry after TotalBytesWritten: "), 1u);
-}
-
-TEST_P(RelayWorkerTest, StopWhileQuietReturnsPromptlyAndClosesBothPorts) {
-    ASSERT_NO_FATAL_FAILURE(StartRelay("camera=silent", false));
-    std::this_thread::sleep_for(150ms);
-    const auto before = Clock::now();
+TEST_P(RelayEndpointTest, FollowsTheClientsLineRateOnlyWhenAsked) {
+    // The client sets its rate (here straight on the relay's pty, as the
+    // pair host does), then asks the demo camera for the rate of its line.
+    auto ask = [&](speed_t speed, const std::string& reply) {
+        termios t{};
+        EXPECT_EQ(tcgetattr(master_, &t), 0);
+        cfsetspeed(&t, speed);
+        EXPECT_EQ(tcsetattr(master_, TCSANOW, &t), 0);
+        EXPECT_TRUE(WriteAll(master_, "baud?\r"));
+        EXPECT_EQ(ReadFor(master_, reply.size() + 2, 3s), reply + "\r\n");
+    };
+    ASSERT_NO_FATAL_FAILURE(StartRelay("camera=demo"));
+    ask(B9600, "baud=921600");  // without the option the rate stays as connected
     worker_->Stop();
-    const auto took = Clock::now() - before;
-    EXPECT_LT(took, 500ms) << "one COM read and one short camera read at most";
-    EXPECT_FALSE(g_comPort.IsOpen());
-    EXPECT_FALSE(g_clSerPort.IsOpen());
-    EXPECT_FALSE(g_relayRunning.load());
-    // The COM side is free again: another open of the same port succeeds.
-    EXPECT_EQ(worker_->OpenComPort(), 0);
-    EXPECT_EQ(g_comPort.Close(), 0);
-    worker_.reset();
+    EXPECT_TRUE(Lines().empty());
+
+    ASSERT_NO_FATAL_FAILURE(StartRelay("camera=demo", true));
+    ask(B9600, "baud=9600");
+    ask(B4800, "baud=9600");  // no Camera Link rate: kept, said once
+    ask(B4800, "baud=9600");
+    ask(B115200, "baud=115200");
+    const std::string follows = " bit/s: the Camera Link port follows the COM port";
+    EXPECT_EQ(Lines(), (LineList{"Line rate changed from 921600 to 9600" + follows,
+                                 "The COM port changed to 4800 bit/s, which the Camera Link port "
+                                 "cannot run: it stays at 9600 bit/s",
+                                 "Line rate changed from 9600 to 115200" + follows}));
 }

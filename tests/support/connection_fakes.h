@@ -7,12 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "connections/connection_control.h"
 #include "connections/port_discovery.h"
-#include "relay/relay_state.h"
 #include "tests/support/connection_view_fakes.h"
 
 namespace clst::testing {
@@ -31,15 +30,13 @@ struct FakePair {
 class FakeBackend : public DiscoveryBackend {
   public:
     // System side.
-    bool versionOk = true;
-    uint32_t platform = 2;
     std::vector<std::string> devices;
     uint32_t lastError = 0;
     std::vector<uint32_t> querySizes;
 
     bool GetVersion(uint32_t& platformId) override {
-        platformId = platform;
-        return versionOk;
+        platformId = 2;  // the NT family, as on Linux
+        return true;
     }
     uint32_t QueryDosDevice(char* buffer, uint32_t size) override {
         querySizes.push_back(size);
@@ -82,13 +79,10 @@ class FakeBackend : public DiscoveryBackend {
         return &it->second;
     }
     int32_t QueryBoardInt(void* device, const char* key) override {
-        auto* b = static_cast<FakeBoard*>(device);
-        if (std::strcmp(key, "ports/serial") == 0)
-            return b->serialPorts;
-        if (std::strcmp(key, "cl") == 0)
-            return b->clPorts;
-        ADD_FAILURE() << "unexpected key " << key;
-        return 0;
+        const std::string name = key;
+        EXPECT_TRUE(name == "ports/serial" || name == "cl") << name;
+        return name == "cl" ? static_cast<FakeBoard*>(device)->clPorts
+                            : static_cast<FakeBoard*>(device)->serialPorts;
     }
     const char* QueryBoardText(void* device, const char* key) override {
         EXPECT_STREQ(key, "board/name");
@@ -107,18 +101,15 @@ class FakeBackend : public DiscoveryBackend {
     }
 
     // Port-pair library.
-    bool vcpReady = true;
-    std::string vcpError;
+    std::optional<std::string> vcpError;  // set: the library is not ready, and says this
     std::vector<FakePair> pairs;
     std::vector<std::string> warnings;
 
-    int32_t VcpInitialize() override { return vcpReady ? 1 : 0; }
+    int32_t VcpInitialize() override { return vcpError ? 0 : 1; }
     int32_t VcpGetLastErrorText(char* buffer, int32_t size) override {
-        const int32_t needed = static_cast<int32_t>(vcpError.size() + 1);
-        if (buffer == nullptr)
-            return vcpError.empty() ? 0 : needed;
-        std::snprintf(buffer, static_cast<size_t>(size), "%s", vcpError.c_str());
-        return needed;
+        if (buffer != nullptr)
+            std::snprintf(buffer, static_cast<size_t>(size), "%s", vcpError->c_str());
+        return vcpError->empty() ? 0 : static_cast<int32_t>(vcpError->size() + 1);
     }
     int32_t VcpGetPairCount() override { return static_cast<int32_t>(pairs.size()); }
     int32_t VcpGetPair(int32_t index, char* pairName, char* firstPort, char* secondPort) override {
