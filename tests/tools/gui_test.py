@@ -6,6 +6,7 @@
 #
 #     gui_test.py BIN_DIR ARTIFACTS_DIR [unittest options]
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -44,12 +45,7 @@ class GuiTest(E2ETestCase):
         os.makedirs(ARTIFACTS, exist_ok=True)
         self.log = open(os.path.join(ARTIFACTS, "desktop.log"), "w")
         self.addCleanup(self.log.close)
-        read_end, write_end = os.pipe()
-        self.spawn("Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                   "-nolisten", "tcp", pass_fds=(write_end,))
-        os.close(write_end)
-        with os.fdopen(read_end) as numbers:
-            self.desktop["DISPLAY"] = ":" + numbers.readline().strip()  # once it listens
+        self.desktop["DISPLAY"] = self.start_x_server()
         # The tray comes first: a panel mapped while openbox is still starting
         # was at times never shown. openbox takes it over when it starts.
         self.spawn("trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel",
@@ -68,6 +64,25 @@ class GuiTest(E2ETestCase):
                                 stderr=subprocess.STDOUT, **kwargs)
         self.addCleanup(proc.wait, 10)
         self.addCleanup(proc.terminate)
+        return proc
+
+    def start_x_server(self):
+        """An Xvfb on a display of its own. Other desktops may be starting on
+        this machine at the same time (parallel test runs), so each try takes
+        an unused display at random and the server's own lock decides."""
+        for _ in range(10):
+            number = random.randrange(100, 1000)
+            if os.path.exists(f"/tmp/.X11-unix/X{number}") or os.path.exists(
+                    f"/tmp/.X{number}-lock"):
+                continue
+            server = self.spawn("Xvfb", f":{number}", "-screen", "0", "1024x768x24",
+                                "-nolisten", "tcp")
+            deadline = time.monotonic() + WAIT
+            while server.poll() is None and time.monotonic() < deadline:
+                if os.path.exists(f"/tmp/.X11-unix/X{number}"):
+                    return f":{number}"
+                time.sleep(0.05)
+        raise AssertionError("no X server could be started")
 
     def x(self, *args):
         return subprocess.run(args, env=self.desktop, capture_output=True, text=True,
