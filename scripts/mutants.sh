@@ -219,6 +219,15 @@ for path in filter(None, tracked):
         with open(target, "wb") as f:
             f.write(data)
         os.chmod(target, os.stat(path).st_mode)
+# Files the tree no longer has go too: the test folders list their sources.
+keep = set(filter(None, tracked))
+for top, dirs, files in os.walk(scratch):
+    if top == scratch:
+        dirs[:] = [d for d in dirs if d not in ("build", "Testing")]
+    for name in files:
+        path = os.path.relpath(os.path.join(top, name), scratch)
+        if path not in keep:
+            os.remove(os.path.join(top, name))
 env = dict(os.environ, CCACHE_BASEDIR=os.path.dirname(scratch))
 build = ["cmake", "--build", "--preset", "default", "-j2"]
 tests = ["ctest", "--preset", "default", "-j2", "-LE", "bench|package", "--timeout", "300"]
