@@ -296,15 +296,26 @@ TEST_F(PortPairTest, UnusablePortDirectoryFailsWithATextThatFits) {
     EXPECT_NE(std::string(text.data()).find("/nonexistent/dd"), std::string::npos) << text.data();
 }
 
-TEST(PortPairLibraryLoadTest, MissingLibraryFailsEveryCallWithAText) {
-    PortPairLibrary library("/nonexistent/lib/libMaroVirtualComPort.so");
-    char name[PortPairLibrary::kNameBufferSize] = {};
-    EXPECT_TRUE(library.VcpInitialize() == 0 && library.VcpGetPairCount() < 1 &&
-                library.VcpGetPair(0, name, name, name) == 0 && library.VcpInstallPair(5) == 0 &&
-                library.VcpRemovePair("CNC5") == 0 && library.VcpIsPortNumberInUse(5) == 0);
-    const std::string text = library.LastErrorText();
-    EXPECT_NE(text.find("/nonexistent/lib/libMaroVirtualComPort.so"), std::string::npos) << text;
-    EXPECT_EQ(library.VcpGetLastErrorText(nullptr), static_cast<int32_t>(text.size() + 1));
+TEST(PortPairLibraryLoadTest, MissingOrIncompleteLibraryFailsEveryCallWithAText) {
+    // A library that is not there, and one without the entries (the Camera
+    // Link serial library).
+    const std::string serial = platform::ProgramLibraryDirectory() + "/libclsermro.so";
+    for (const auto& [path, text] :
+         {std::pair<std::string, std::string>{"/nonexistent/lib/libMaroVirtualComPort.so",
+                                               "Cannot load the virtual COM port library "
+                                               "\"/nonexistent/lib/libMaroVirtualComPort.so\""},
+          {serial, "library \"" + serial + "\" has no entry VcpInitialize"}}) {
+        PortPairLibrary library(path);
+        char name[PortPairLibrary::kNameBufferSize] = {};
+        EXPECT_TRUE(library.VcpInitialize() == 0 && library.VcpGetPairCount() < 1 &&
+                    library.VcpGetPair(0, name, name, name) == 0 &&
+                    library.VcpInstallPair(5) == 0 && library.VcpRemovePair("CNC5") == 0 &&
+                    library.VcpIsPortNumberInUse(5) == 0)
+            << path;
+        const std::string error = library.LastErrorText();
+        EXPECT_NE(error.find(text), std::string::npos) << error;
+        EXPECT_EQ(library.VcpGetLastErrorText(nullptr), static_cast<int32_t>(error.size() + 1));
+    }
 }
 
 }  // namespace
