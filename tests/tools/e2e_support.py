@@ -73,8 +73,8 @@ def open_serial(path, *args, **kwargs):
             time.sleep(0.005)
 
 
-def ask(path, command=b"id?\r", timeout=2):
-    with open_serial(path, 115200, timeout=timeout) as port:
+def ask(path, command=b"id?\r", timeout=2, baud=115200):
+    with open_serial(path, baud, timeout=timeout) as port:
         port.write(command)
         return port.read_until(b"\n")
 

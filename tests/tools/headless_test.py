@@ -22,16 +22,19 @@ class HeadlessTest(E2ETestCase):
     def test_relays_echoes_and_stops_on_signals(self):
         # Both modes relay alike and show the same lines; options go before
         # the words in any order.
-        for options in ([], ["--low-latency"]):
+        for options in ([], ["--low-latency", "--follow-baud"]):
             with self.subTest(options=options):
                 proc = self.start_connected(*options, "--echo", "COM7", "0", "115200,N,8,1")
                 self.assertEqual(ask(self.com()), ID)
+                if options:  # the client's new rate reaches the camera's line
+                    self.assertEqual(ask(self.com(), b"baud?\r", baud=9600), b"baud=9600\r\n")
                 out, err = self.assert_stops_cleanly(proc)
                 # One output line per block, the CR written as an escape.
                 self.assertTrue(out.startswith("clsertolvanemutex0\nTo ClSer:\n"
                                                "69[i] 64[d] 3f[?] d[\\r] \nTo Com:\n"), out)
                 self.assertIn("Connected: COM7<->0. EmuBoard_Port0 115200 n 8 1"
                               + (" (low latency)\n" if options else "\n"), err)
+                self.assertEqual("Line rate changed from 115200 to 9600" in out, bool(options))
                 # Both ports were closed: a second instance connects to the same pair.
                 self.assert_stops_cleanly(self.start_connected("COM7", "0"), signal.SIGINT)
 
