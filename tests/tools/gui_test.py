@@ -75,11 +75,16 @@ class GuiTest(E2ETestCase):
             if os.path.exists(f"/tmp/.X11-unix/X{number}") or os.path.exists(
                     f"/tmp/.X{number}-lock"):
                 continue
+            # -noreset: a server whose last client leaves would start over and
+            # refuse the clients that come meanwhile (the probe below is one).
             server = self.spawn("Xvfb", f":{number}", "-screen", "0", "1024x768x24",
-                                "-nolisten", "tcp")
+                                "-nolisten", "tcp", "-noreset")
             deadline = time.monotonic() + WAIT
+            # The socket's file comes before the server listens on it: ready
+            # is when a client gets an answer.
             while server.poll() is None and time.monotonic() < deadline:
-                if os.path.exists(f"/tmp/.X11-unix/X{number}"):
+                if subprocess.run(["xprop", "-display", f":{number}", "-root", "-len", "0"],
+                                  capture_output=True, timeout=WAIT).returncode == 0:
                     return f":{number}"
                 time.sleep(0.05)
         raise AssertionError("no X server could be started")
@@ -123,12 +128,15 @@ class GuiTest(E2ETestCase):
     # Opens a menu with a click and works it with `keys` (no mnemonics); keys
     # for a menu bar go through its window `owner`, as one that moves to the
     # next menu closes the first.
+    # A tooltip of the tray icon may come up beside it; it is no menu.
     def menu(self, window, button, *keys, owner=None, at=("10", "10")):
         before = set(self.windows("--classname", "^clsertolvane$"))
         self.click(window, button, at=at)
-        menu = wait_for("the menu", lambda: set(
-            self.windows("--classname", "^clsertolvane$")) - before)
-        self.assertEqual(len(menu), 1, "windows shown besides the menu")
+        menu = wait_for("the menu", lambda: {
+            w for w in set(self.windows("--classname", "^clsertolvane$")) - before
+            if "TOOLTIP" not in self.prop(w, "_NET_WM_WINDOW_TYPE")})
+        self.assertEqual(len(menu), 1, "windows shown besides the menu: " + "; ".join(
+            self.prop(w, "WM_NAME", "_NET_WM_WINDOW_TYPE") for w in menu))
         self.key(owner or next(iter(menu)), *keys)
         wait_for("the menu to close", lambda: not menu & set(
             self.windows("--classname", "^clsertolvane$")))
