@@ -203,9 +203,9 @@ os.makedirs(scratch, exist_ok=True)
 # A file is copied only when its contents differ, and then gets a new time,
 # so the scratch build sees exactly what changed (also a mutant left behind
 # by an interrupted run).
-tracked = subprocess.run(["git", "ls-files", "-z"], capture_output=True, check=True,
-                         text=True).stdout.split("\0")
-for path in filter(None, tracked):
+tracked = set(filter(None, subprocess.run(["git", "ls-files", "-z"], capture_output=True,
+                                          check=True, text=True).stdout.split("\0")))
+for path in tracked:
     target = os.path.join(scratch, path)
     with open(path, "rb") as f:
         data = f.read()
@@ -220,13 +220,12 @@ for path in filter(None, tracked):
             f.write(data)
         os.chmod(target, os.stat(path).st_mode)
 # Files the tree no longer has go too: the test folders list their sources.
-keep = set(filter(None, tracked))
 for top, dirs, files in os.walk(scratch):
     if top == scratch:
         dirs[:] = [d for d in dirs if d not in ("build", "Testing")]
     for name in files:
         path = os.path.relpath(os.path.join(top, name), scratch)
-        if path not in keep:
+        if path not in tracked:
             os.remove(os.path.join(top, name))
 env = dict(os.environ, CCACHE_BASEDIR=os.path.dirname(scratch))
 build = ["cmake", "--build", "--preset", "default", "-j2"]

@@ -107,9 +107,10 @@ class FakeBackend : public DiscoveryBackend {
 
     int32_t VcpInitialize() override { return vcpError ? 0 : 1; }
     int32_t VcpGetLastErrorText(char* buffer, int32_t size) override {
+        const std::string text = vcpError.value_or("");
         if (buffer != nullptr)
-            std::snprintf(buffer, static_cast<size_t>(size), "%s", vcpError->c_str());
-        return vcpError->empty() ? 0 : static_cast<int32_t>(vcpError->size() + 1);
+            std::snprintf(buffer, static_cast<size_t>(size), "%s", text.c_str());
+        return text.empty() ? 0 : static_cast<int32_t>(text.size() + 1);
     }
     int32_t VcpGetPairCount() override { return static_cast<int32_t>(pairs.size()); }
     int32_t VcpGetPair(int32_t index, char* pairName, char* firstPort, char* secondPort) override {

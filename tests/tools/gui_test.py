@@ -135,12 +135,13 @@ class GuiTest(E2ETestCase):
 
         def shown():
             new = set(self.windows("--classname", "^clsertolvane$")) - before
-            return new if any(map(self.is_menu, new)) else None
-        new = wait_for("the menu", shown)
-        menu = set(filter(self.is_menu, new))
-        others = [self.prop(w, "WM_NAME", "_NET_WM_WINDOW_TYPE") for w in new - menu]
-        self.assertEqual((len(menu), [o for o in others if '"' in o.split("\n")[0]]), (1, []),
-                         "windows shown besides the menu: " + "; ".join(others))
+            menu = set(filter(self.is_menu, new))
+            return (menu, new - menu) if menu else None
+        menu, others = wait_for("the menu", shown)
+        props = [self.prop(w, "WM_NAME", "_NET_WM_WINDOW_TYPE") for w in others]
+        titled = [p for p in props if '"' in p.splitlines()[0]]  # WM_NAME comes first
+        self.assertEqual((len(menu), titled), (1, []),
+                         "windows shown besides the menu: " + "; ".join(props))
         self.key(owner or next(iter(menu)), *keys)
         wait_for("the menu to close", lambda: not menu & set(
             self.windows("--classname", "^clsertolvane$")))
