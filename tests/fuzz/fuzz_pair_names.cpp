@@ -1,6 +1,7 @@
 // A pair host's state file as the port-pair library reads it: any text is
 // refused or gives a state in range whose formatted file reads back the
-// same; numbered names parse only as what their formatter makes.
+// same; numbered names parse only as what their formatter makes; the host's
+// line file reads back as it was formatted.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -40,6 +41,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckNumberedName(line.substr(eq + 1));
         if (line.compare(0, eq, "pid") == 0)
             lastPid = line.substr(eq + 1);
+    }
+
+    // The host's line file: what parses formats back to the same.
+    maro_vcp::PairLines lines;
+    lines.changes = 777;
+    if (maro_vcp::ParseLines(text, lines)) {
+        maro_vcp::PairLines back;
+        FUZZ_CHECK(maro_vcp::ParseLines(maro_vcp::FormatLines(lines), back));
+        FUZZ_CHECK(back.deviceOpen == lines.deviceOpen && back.comOpen == lines.comOpen &&
+                   back.changes == lines.changes && back.comRate == lines.comRate &&
+                   back.dropped == lines.dropped);
+    } else {
+        FUZZ_CHECK(lines.changes == 777);  // untouched
     }
 
     maro_vcp::PairState state;
