@@ -177,6 +177,7 @@ void RemovePairFiles(const std::string& dir, int number) {
         }
     }
     unlink(PathIn(dir, maro_vcp::StateFileName(number)).c_str());
+    unlink(PathIn(dir, maro_vcp::LinesFileName(number)).c_str());
 }
 
 // A number embedded in a port directory name, or -1.

@@ -48,6 +48,7 @@ int g_number = -1;
 std::string g_links[3];
 std::string g_slaves[3];
 std::string g_statePath;
+std::string g_linesPath;
 int g_stateFd = -1;
 
 void Report(const std::string& line) {
@@ -77,6 +78,9 @@ void RemoveOwnFiles() {
     if (g_stateFd >= 0 && fstat(g_stateFd, &mine) == 0 && stat(g_statePath.c_str(), &named) == 0 &&
         mine.st_ino == named.st_ino && mine.st_dev == named.st_dev) {
         unlink(g_statePath.c_str());
+        if (!g_linesPath.empty()) {
+            unlink(g_linesPath.c_str());
+        }
     }
 }
 
@@ -205,6 +209,10 @@ class EndClaims {
 
     int fd() const { return fd_; }
 
+    // Whether some program other than the host has end `i` open, as far as
+    // the events and the process table tell.
+    bool held(int i) const { return ends_[i].held; }
+
     void TakeEvents() {
         alignas(inotify_event) char buffer[4096];
         bool closed[2] = {false, false};
@@ -222,14 +230,19 @@ class EndClaims {
                         closed[i] = true;
                     } else if (event->wd == ends_[i].watch && (event->mask & IN_OPEN)) {
                         ioctl(ends_[i].ownFd, TIOCEXCL);
+                        ends_[i].held = true;
+                        closed[i] = false;
                     }
                 }
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             }
         }
         for (int i = 0; i < 2; ++i) {
-            if (closed[i] && HeldByAnother(ends_[i].node)) {
-                ioctl(ends_[i].ownFd, TIOCEXCL);
+            if (closed[i]) {
+                ends_[i].held = HeldByAnother(ends_[i].node);
+                if (ends_[i].held) {
+                    ioctl(ends_[i].ownFd, TIOCEXCL);
+                }
             }
         }
     }
@@ -239,6 +252,7 @@ class EndClaims {
         std::string node;
         int watch = -1;
         int ownFd = -1;
+        bool held = false;
     };
 
     // Whether a process other than this one has `node` open. Only processes
@@ -297,6 +311,9 @@ class LineRateCarrier {
         last_ = Rate(comMaster_);
     }
 
+    // The COM end's rate in bit/s, 0 for a rate without a number.
+    uint32_t comBitsPerSecond() const { return BitsPerSecond(Rate(comMaster_)); }
+
     void Check() {
         const speed_t rate = Rate(comMaster_);
         if (rate == last_ || rate == B0) {
@@ -312,6 +329,27 @@ class LineRateCarrier {
     }
 
   private:
+    static uint32_t BitsPerSecond(speed_t speed) {
+        static const struct {
+            speed_t speed;
+            uint32_t bits;
+        } kRates[] = {
+            {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
+            {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
+            {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
+            {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
+            {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
+            {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
+            {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
+            {B3500000, 3500000}, {B4000000, 4000000}};
+        for (const auto& rate : kRates) {
+            if (rate.speed == speed) {
+                return rate.bits;
+            }
+        }
+        return 0;
+    }
+
     // On a master the termios calls act on its slave.
     static speed_t Rate(int master) {
         termios t{};
@@ -324,6 +362,51 @@ class LineRateCarrier {
 };
 
 LineRateCarrier g_lineRate;
+
+// The line file (CNC<n>.lines): which ends are held and the COM end's rate,
+// for the programs on the ends. Rewritten only when something in it changed.
+class LinesPublisher {
+  public:
+    // Publishes what the claims and the line rate say now. False when the
+    // file could not be written.
+    bool Update() {
+        maro_vcp::PairLines now = published_;
+        now.deviceOpen = g_claims.held(1);
+        now.comOpen = g_claims.held(0);
+        now.comRate = g_lineRate.comBitsPerSecond();
+        if (now.deviceOpen != published_.deviceOpen) {
+            ++now.changes;
+        }
+        if (written_ && now.deviceOpen == published_.deviceOpen &&
+            now.comOpen == published_.comOpen && now.comRate == published_.comRate &&
+            now.dropped == published_.dropped) {
+            return true;
+        }
+        const std::string temporary =
+            g_dir + "/." + maro_vcp::LinesFileName(g_number) + "." + std::to_string(getpid());
+        const int fd =
+            open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            return false;
+        }
+        const std::string text = maro_vcp::FormatLines(now);
+        const bool whole = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        close(fd);
+        if (!whole || rename(temporary.c_str(), g_linesPath.c_str()) != 0) {
+            unlink(temporary.c_str());
+            return false;
+        }
+        published_ = now;
+        written_ = true;
+        return true;
+    }
+
+  private:
+    maro_vcp::PairLines published_;
+    bool written_ = false;
+};
+
+LinesPublisher g_lines;
 
 // How long an idle host waits before it looks for a changed line rate that
 // no byte has followed yet.
@@ -376,6 +459,7 @@ void Relay(int comMaster, int deviceMaster, int signalFd) {
             g_claims.TakeEvents();
         }
         g_lineRate.Check();
+        g_lines.Update();
         if (ready == 0 && std::chrono::steady_clock::now() >= stateCheckDue) {
             stateCheckDue = std::chrono::steady_clock::now() + kStateCheck;
             if (!StateFileIsOurs()) {
@@ -402,6 +486,7 @@ void Relay(int comMaster, int deviceMaster, int signalFd) {
 
 int Run() {
     g_statePath = g_dir + "/" + maro_vcp::StateFileName(g_number);
+    g_linesPath = g_dir + "/" + maro_vcp::LinesFileName(g_number);
     g_links[0] = g_dir + "/" + maro_vcp::ComPortName(g_number);
     g_links[1] = g_dir + "/" + maro_vcp::DevicePortName(g_number);
     g_links[2] = g_dir + "/" + maro_vcp::AliasPortName(g_number);
@@ -496,6 +581,10 @@ int Run() {
     if (rename(temporary.c_str(), g_statePath.c_str()) != 0) {
         unlink(temporary.c_str());
         Fail("cannot publish the state file " + g_statePath);
+    }
+    g_lineRate.Start(masters[0], masters[1]);
+    if (!g_lines.Update()) {
+        Fail("cannot write the line file " + g_linesPath);
     }
 
     Report("ready");
