@@ -83,14 +83,34 @@ void Resolve(platform::DynamicLibrary& lib, const char* name, Fn& entry) {
     entry = reinterpret_cast<Fn>(lib.Symbol(name));
 }
 
-// Loads lib<base>.so below `directory` (or the located one); the library is
-// never unloaded. Returns the open library through `lib`.
+std::string SearchedProgramPath() {
+    return g_programPathOverride != nullptr && !g_programPathOverride->empty()
+               ? *g_programPathOverride
+               : platform::ProgramPath();
+}
+
+// The emulated runtime an installed program brings along, in its private
+// folder ("" for a program that is not installed).
+std::string BundledRuntimeDirectory() {
+    maro::templates::platform::SpinLockVariableGuard guard(&g_installDirLock);
+    return platform::InstalledLibraryDirectory(SearchedProgramPath());
+}
+
+// Loads lib<base>.so below `directory` (or the located one, or else the
+// bundled one); the library is never unloaded. Returns the open library
+// through `lib`.
 bool OpenLibrary(const char* directory, const char* base, platform::DynamicLibrary& lib) {
     const char* dir = directory != nullptr ? directory : FrameGrabberRuntime::LocateInstallDir();
-    if (dir == nullptr)
-        return false;
     char path[kDirCapacity];
-    const int n = std::snprintf(path, sizeof path, "%s/lib/lib%s.so", dir, base);
+    int n = -1;
+    if (dir != nullptr) {
+        n = std::snprintf(path, sizeof path, "%s/lib/lib%s.so", dir, base);
+    } else {
+        const std::string bundled = BundledRuntimeDirectory();
+        if (bundled.empty())
+            return false;
+        n = std::snprintf(path, sizeof path, "%s/lib%s.so", bundled.c_str(), base);
+    }
     if (n < 0 || static_cast<std::size_t>(n) >= sizeof path)
         return false;  // would be cut
     return lib.Load(path);
@@ -103,10 +123,12 @@ const char* FrameGrabberRuntime::LocateInstallDir() {
     if (g_installDirFound)
         return g_installDir;
 
-    const std::string program = g_programPathOverride != nullptr && !g_programPathOverride->empty()
-                                    ? *g_programPathOverride
-                                    : platform::ProgramPath();
-    if (!program.empty() && program.size() < kDirCapacity) {
+    // An installed program sits in this package's tree (/usr/bin, ~/.local/bin):
+    // walking up would find that tree, never a maker's, and stop the search
+    // before the environment that names the maker's.
+    const std::string program = SearchedProgramPath();
+    if (!program.empty() && program.size() < kDirCapacity &&
+        platform::InstalledLibraryDirectory(program).empty()) {
         std::memcpy(g_installDir, program.c_str(), program.size() + 1);
         if (WalkUp(g_installDir)) {
             g_installDirFound = true;

@@ -2,6 +2,8 @@
 // hardware-abstraction library ("maro_hal"). Nothing is linked at build time:
 // each library is loaded from "<install dir>/lib/lib<base>.so" on the first
 // call of one of its forwarders, and stays loaded for the life of the process.
+// An installed ClSerTolvane with no maker's installation in sight loads the
+// emulated runtime from its own private folder instead.
 // Callers only use the forwarders; a library that is missing shows up only as
 // a forwarder's unavailable result.
 #pragma once
@@ -21,6 +23,8 @@ class FrameGrabberRuntime {
     // Found by walking up the program's own path to the nearest folder named
     // bin, dll, Hardware Applets, lib or lib64 (any case), else from
     // $MARODIR5_64, else $MARODIR5. Once found it is kept for the process.
+    // An installed program (platform::InstalledLibraryDirectory) skips the
+    // walk: its path leads to this package's installation, not a maker's.
     static const char* LocateInstallDir();
 
     // Loaders: 0 when the library was loaded and its entries resolved,

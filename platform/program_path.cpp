@@ -1,5 +1,6 @@
 #include "platform/program_path.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -40,16 +41,35 @@ std::string ProgramDirectory() {
     return ParentDirectory(ProgramPath());
 }
 
-std::string ProgramLibraryDirectory() {
-    std::string dir = ProgramDirectory();
+namespace {
+
+// "<prefix>/lib" for a program in <prefix>/bin ("" when `programPath` has no
+// directory).
+std::string LibFolderBeside(const std::string& programPath) {
+    const std::string dir = ParentDirectory(programPath);
     if (dir.empty()) {
         return {};
     }
-    std::string parent = ParentDirectory(dir);
-    if (parent == "/") {
-        return "/lib";
+    const std::string parent = ParentDirectory(dir);
+    return (parent == "/" ? "" : parent) + "/lib";
+}
+
+}  // namespace
+
+std::string InstalledLibraryDirectory(const std::string& programPath) {
+    const std::string lib = LibFolderBeside(programPath);
+    if (lib.empty()) {
+        return {};
     }
-    return parent + "/lib";
+    const std::string folder = lib + "/clsertolvane";
+    struct stat st {};
+    return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? folder : std::string();
+}
+
+std::string ProgramLibraryDirectory() {
+    const std::string program = ProgramPath();
+    std::string installed = InstalledLibraryDirectory(program);
+    return installed.empty() ? LibFolderBeside(program) : installed;
 }
 
 }  // namespace clst::platform

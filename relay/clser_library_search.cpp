@@ -79,7 +79,8 @@ std::vector<ClSerPortRoute>& Routes() {
 
 std::vector<ClSerialLibraryCandidate> FindClSerialLibraries(const char* library,
                                                             const char* searchPath,
-                                                            const std::string& programLibDir) {
+                                                            const std::string& programLibDir,
+                                                            bool installed) {
     if (library != nullptr && library[0] != '\0') {
         // A relative name would be searched for; a planted file must not be
         // able to stand in for the maker's library.
@@ -91,7 +92,7 @@ std::vector<ClSerialLibraryCandidate> FindClSerialLibraries(const char* library,
         return {{kOwnClSerialLibraryName, "the program's own directory cannot be read"}};
     const std::string own = programLibDir + "/" + kOwnClSerialLibraryName;
     std::error_code ec;
-    if (fs::exists(own, ec))
+    if (!installed && fs::exists(own, ec))
         return {{own, ""}};
     if (searchPath != nullptr && searchPath[0] != '\0')
         return SearchPathLibraries(searchPath);
@@ -101,9 +102,11 @@ std::vector<ClSerialLibraryCandidate> FindClSerialLibraries(const char* library,
 const std::vector<ClSerialLibrary>& ProcessClSerialLibraries() {
     static const std::vector<ClSerialLibrary>* libraries = [] {
         auto* bound = new std::vector<ClSerialLibrary>;
+        const bool installed =
+            !platform::InstalledLibraryDirectory(platform::ProgramPath()).empty();
         for (const auto& candidate :
              FindClSerialLibraries(std::getenv("CLSERIAL_LIBRARY"), std::getenv("CLSERIALPATH"),
-                                   platform::ProgramLibraryDirectory())) {
+                                   platform::ProgramLibraryDirectory(), installed)) {
             ClSerialLibrary library;
             if (candidate.refusal.empty()) {
                 library = BindClSerialLibrary(candidate.path);

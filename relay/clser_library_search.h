@@ -26,14 +26,17 @@ struct ClSerialLibraryCandidate {
 // $CLSERIAL_LIBRARY and $CLSERIALPATH (null when unset), `programLibDir` the
 // program's library directory ("" when unknown). In this order:
 //   1. $CLSERIAL_LIBRARY, which must be an absolute path;
-//   2. <programLibDir>/libclsermro.so when it exists;
+//   2. <programLibDir>/libclsermro.so when it exists, unless `installed`;
 //   3. every libclser*.so in the directory $CLSERIALPATH (absolute, not
 //      writable by others), by file name, a file reached twice taken once;
 //   4. else <programLibDir>/libclsermro.so all the same, so that the loader
 //      says what is missing.
+// An `installed` program's own library is the emulated one its package
+// ships, so the makers' libraries named in the environment come first.
 std::vector<ClSerialLibraryCandidate> FindClSerialLibraries(const char* library,
                                                             const char* searchPath,
-                                                            const std::string& programLibDir);
+                                                            const std::string& programLibDir,
+                                                            bool installed = false);
 
 // The libraries of this process: the search above over the environment and
 // the program's path, each candidate bound (a refused one with status

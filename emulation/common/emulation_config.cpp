@@ -429,12 +429,16 @@ std::string EmulationConfigPath() {
         return "";
     std::string dir = resolved;
     std::free(resolved);
-    for (int up = 0; up < 2; ++up) {
+    // <install dir>/lib/<library>, or <install dir>/lib/clsertolvane/<library>
+    // in an installed tree's private folder.
+    const auto up = [&dir] {
         const size_t slash = dir.rfind('/');
-        if (slash == std::string::npos)
-            return "";
-        dir.resize(slash);
-    }
+        if (slash != std::string::npos)
+            dir.resize(slash);
+        return slash != std::string::npos;
+    };
+    if (!up() || (dir.ends_with("/lib/clsertolvane") && !up()) || !up())
+        return "";
     std::string candidate = dir + "/etc/emulation.ini";
     if (::access(candidate.c_str(), F_OK) != 0)
         return "";

@@ -56,8 +56,8 @@ bool LoadEmulationConfigFile(const std::string& path, EmulationConfig& out, std:
 
 // The file the emulated libraries read: $MARO_EMULATION when set, else
 // <install dir>/etc/emulation.ini when it exists ("" when neither applies).
-// The install dir is the parent of the directory holding the library this
-// code is linked into.
+// The install dir is the parent of the lib directory holding the library this
+// code is linked into (directly, or in an installed tree's lib/clsertolvane).
 std::string EmulationConfigPath();
 
 // Loads the configuration from EmulationConfigPath(), or the built-in board

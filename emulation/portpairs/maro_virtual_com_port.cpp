@@ -287,7 +287,9 @@ bool EnsureInitialized() {
     return !g_directory.empty() || Initialize();
 }
 
-// "<dir of this library>/../bin/clsertolvane-pairhost".
+// "<dir of this library>/clsertolvane-pairhost" where an installed tree keeps
+// it (a private program, out of PATH), else "<dir of this library>/../bin/..."
+// as in the build tree.
 std::string HostProgramPath() {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&VcpInitialize), &info) == 0 || info.dli_fname == nullptr) {
@@ -299,6 +301,10 @@ std::string HostProgramPath() {
     }
     std::string path = resolved;
     path.resize(path.rfind('/'));  // library directory
+    const std::string beside = path + "/" + maro_vcp::kHostProgramName;
+    if (access(beside.c_str(), F_OK) == 0) {
+        return beside;
+    }
     const size_t parent = path.rfind('/');
     path.resize(parent == 0 ? 1 : parent);
     if (path.back() != '/') {

@@ -3,10 +3,14 @@
 // runtime, without it, and with libraries that lack its functions.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
 #include <tuple>
 
 #include "connections/frame_grabber_runtime.h"
+#include "platform/program_path.h"
 #include "tests/support/test_io.h"
 
 using Runtime = clst::FrameGrabberRuntime;
@@ -56,6 +60,35 @@ TEST_F(RuntimeLoaderTest, NearestInstallFolderAboveTheProgramElseTheEnvironment)
         env64_.Set(env64 ? std::optional<std::string>(env64) : std::nullopt);
         env_.Set(env ? std::optional<std::string>(env) : std::nullopt);
         EXPECT_EQ(Located(program), found) << program.substr(0, 40);
+    }
+}
+
+// An installed program (its private folder lib/clsertolvane beside bin/)
+// takes a maker's installation from the environment only, and else loads the
+// emulated runtime it brings along.
+TEST_F(RuntimeLoaderTest, InstalledProgramTakesTheMakersFromTheEnvironmentElseItsOwn) {
+    clst::testing::ScratchDir tree;
+    const std::string own = tree / "lib/clsertolvane", program = tree / "bin/tool";
+    std::filesystem::create_directories(own);
+    // Private folder filled, MARODIR5_64, what is found, what the loaders return.
+    const std::tuple<bool, const char*, std::string, int32_t> cases[] = {
+        {false, nullptr, "<null>", Runtime::kNotAvailable},
+        {true, nullptr, "<null>", 0},
+        {true, "/opt/Maro", "/opt/Maro", Runtime::kNotAvailable},
+    };
+    for (const auto& [filled, env64, found, loaded] : cases) {
+        for (const char* name : {"/libacqlib5.so", "/libmaro_hal.so"}) {
+            if (filled && !std::filesystem::exists(own + name)) {
+                ASSERT_EQ(symlink((clst::platform::ProgramLibraryDirectory() + name).c_str(),
+                                  (own + name).c_str()),
+                          0);
+            }
+        }
+        env64_.Set(env64 ? std::optional<std::string>(env64) : std::nullopt);
+        EXPECT_EQ(Located(program), found) << env64;
+        EXPECT_EQ(Runtime::LoadRuntime(), loaded) << env64;
+        EXPECT_EQ(Runtime::LoadHardwareAbstraction(), loaded) << env64;
+        EXPECT_EQ(Runtime::Loaded(), loaded == 0) << env64;
     }
 }
 

@@ -94,6 +94,15 @@ TEST(ClSerialLibraryBinding, SearchOrderAndRefusals) {
     };
     for (const auto& [searchPath, found] : cases)
         EXPECT_EQ(FindClSerialLibraries(nullptr, searchPath.c_str(), lib), found) << searchPath;
+
+    // Beside the program, its own library comes first; an installed program's
+    // (its package's emulated one) only after CLSERIALPATH.
+    testing::WriteWholeFile(own, "");
+    for (const auto& [installed, searchPath, first] :
+         {std::tuple{false, makers, own}, {true, makers, a}, {true, std::string(), own}})
+        EXPECT_EQ(FindClSerialLibraries(nullptr, searchPath.c_str(), lib, installed).at(0).path,
+                  first)
+            << installed << searchPath;
 }
 
 }  // namespace
