@@ -14,7 +14,7 @@ run_packages=(
 test_packages=(
     clang clang-format clang-tidy cppcheck libclang-rt-14-dev
     libgtest-dev libgmock-dev
-    socat tio python3-serial procps dpkg-dev
+    socat tio python3-serial procps dpkg-dev lintian
     gcc-mingw-w64-x86-64 wine ser2net
     xvfb xauth openbox trayer xdotool x11-utils imagemagick
 )

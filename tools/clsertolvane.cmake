@@ -10,4 +10,4 @@ foreach(_lib clsermro clserxyz MaroVirtualComPort acqlib5 maro_hal clsertolvane-
         add_dependencies(clsertolvane ${_lib})
     endif()
 endforeach()
-install(TARGETS clsertolvane RUNTIME DESTINATION bin)
+clst_install_programs(clsertolvane)

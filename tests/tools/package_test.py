@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 # The installed program: `cmake --install` into a scratch prefix, and the
-# Debian package from cpack unpacked into a scratch root. Both trees must run
-# with no environment set: the program finds its libraries and the pair host
-# from its own path.
+# Debian package from cpack, checked by lintian and unpacked into a scratch
+# root. Both trees must run for an ordinary user with no environment set: the
+# programs find their private folder (lib/clsertolvane) from their own path.
 import os
 import shutil
 import subprocess
@@ -13,31 +13,41 @@ import unittest
 from e2e_support import wait_connected
 
 BUILD = sys.argv.pop(1)
-INSTALLED = """bin/clsertolvane bin/clsertolvane-pairs bin/clsertolvane-pairhost
-lib/libMaroVirtualComPort.so lib/libclsermro-emulated.so lib/libacqlib5-emulated.so
-lib/libmaro_hal-emulated.so etc/emulation.ini etc/ser2net-clsertolvane.yaml
+AS_TEST_USER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scripts/as-test-user.sh")
+INSTALLED = """bin/clsertolvane bin/clsertolvane-pairs lib/clsertolvane/clsertolvane-pairhost
+lib/clsertolvane/libMaroVirtualComPort.so lib/clsertolvane/libclsermro.so
+lib/clsertolvane/libacqlib5.so lib/clsertolvane/libmaro_hal.so
+share/doc/clsertolvane/examples/emulation.ini share/doc/clsertolvane/copyright
 share/applications/clsertolvane.desktop share/icons/hicolor/128x128/apps/clsertolvane.png
-share/man/man1/clsertolvane.1 share/man/man1/clsertolvane-pairs.1
+share/man/man1/clsertolvane.1.gz share/man/man1/clsertolvane-pairs.1.gz
 share/systemd/user/clsertolvane@.service""".split()
 
 
 class PackageTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="clst-package-")
+        os.chmod(self.dir, 0o755)  # the test user runs the trees inside
         self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
         self.env = {k: v for k, v in os.environ.items()
-                    if k not in ("MARO_EMULATION", "CLSERIAL_LIBRARY", "MARODIR5", "MARODIR5_64",
-                                 "DISPLAY", "WAYLAND_DISPLAY", "LD_LIBRARY_PATH")}
+                    if k not in ("MARO_EMULATION", "CLSERIAL_LIBRARY", "CLSERIALPATH", "MARODIR5",
+                                 "MARODIR5_64", "DISPLAY", "WAYLAND_DISPLAY", "LD_LIBRARY_PATH")}
+        self.env["CLSERTOLVANE_PORT_DIR"] = os.path.join(self.dir, "ports")
 
-    def run_ok(self, *args, env=None):
-        result = subprocess.run(args, env=env or self.env, capture_output=True, text=True,
-                                timeout=300)
+    # As root, installed programs and lintian run as the test user.
+    def as_user(self, args, env):
+        ports = env["CLSERTOLVANE_PORT_DIR"]
+        return [AS_TEST_USER, "--writable", ports, *args] if os.geteuid() == 0 else list(args)
+
+    def run_ok(self, *args, env=None, user=True):
+        env = env or self.env
+        result = subprocess.run(self.as_user(args, env) if user else args, env=env,
+                                capture_output=True, text=True, timeout=300)
         self.assertEqual(result.returncode, 0, f"{args}: {result.stdout}{result.stderr}")
         return result.stdout
 
     # The programs in `prefix` (installed for `installed_as`) run the way the
-    # systemd user unit runs them, with a private port directory.
-    def check_tree(self, prefix, installed_as):
+    # systemd user unit runs them, on the emulated board `board`.
+    def check_tree(self, prefix, installed_as, board):
         env = dict(self.env, CLSERTOLVANE_PORT_DIR=prefix + "-ports")
         with open(os.path.join(prefix, "share/systemd/user/clsertolvane@.service")) as f:
             unit = dict(line.split("=", 1) for line in f.read().splitlines()
@@ -49,19 +59,19 @@ class PackageTest(unittest.TestCase):
             self.assertEqual(os.path.dirname(words[0]), os.path.join(installed_as, "bin"))
             return [os.path.join(prefix, "bin", os.path.basename(words[0]))] + words[1:]
 
-        # The unit installs its pair when missing (needs the installed pair
-        # host), and starting it again finds the pair there.
+        # The unit installs its pair when missing (the pair library starts
+        # the private pair host), and starting it again finds the pair there.
         self.run_ok(*command("ExecStartPre"), env=env)
         self.addCleanup(self.run_ok, os.path.join(prefix, "bin/clsertolvane-pairs"), "remove",
                         "CNC3", env=env)
         self.assertIn("CNC3", self.run_ok(*command("ExecStartPre"), env=env))
-        # The emulated board through the installed runtime and serial library.
-        proc = subprocess.Popen(command("ExecStart"), env=env, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, text=True)
+        # The emulated board through the private runtime and serial library.
+        proc = subprocess.Popen(self.as_user(command("ExecStart"), env), env=env,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         _, err = wait_connected(proc, 20)
         proc.terminate()
         err += proc.communicate(timeout=20)[1]
-        self.assertIn("Connected: COM3<->0. EmuBoard_Port0", err)
+        self.assertIn(f"Connected: COM3<->0. {board}_Port0", err)
         self.assertEqual(proc.returncode, 0, err)
 
     # Every ELF under `tree` searches only absolute or $ORIGIN-relative
@@ -74,39 +84,72 @@ class PackageTest(unittest.TestCase):
                     if os.path.islink(path) or f.read(4) != b"\x7fELF":
                         continue
                 checked += 1
-                for line in self.run_ok("readelf", "-d", path).splitlines():
+                for line in self.run_ok("readelf", "-d", path, user=False).splitlines():
                     if "(RUNPATH)" in line or "(RPATH)" in line:
                         for entry in line.split("[", 1)[1].rsplit("]", 1)[0].split(":"):
                             self.assertTrue(entry.startswith(("/", "$ORIGIN")), f"{path}: {line}")
         self.assertGreater(checked, 0, tree)
 
+    # A maker's installation elsewhere: copies of the emulated libraries (they
+    # read the board file of the installation they sit in) for a board `board`.
+    def maker_installation(self, board):
+        maker = os.path.join(self.dir, "maker")
+        for sub in ("etc", "lib"):
+            os.makedirs(os.path.join(maker, sub))
+        for name in ("libclsermro.so", "libacqlib5.so", "libmaro_hal.so"):
+            shutil.copy(os.path.join(BUILD, "lib", name), os.path.join(maker, "lib"))
+        with open(os.path.join(maker, "etc/emulation.ini"), "w") as f:
+            f.write(f"[board0]\nname={board}\nports=1\n")
+        return maker
+
     def test_install_tree_and_debian_package(self):
         for sub in ("bin", "lib", "tests"):
             self.assert_runpaths_safe(os.path.join(BUILD, sub))
         prefix = os.path.join(self.dir, "prefix")
-        self.run_ok("cmake", "--install", BUILD, "--prefix", prefix)
+        self.run_ok("cmake", "--install", BUILD, "--prefix", prefix, user=False)
         for path in INSTALLED:
             self.assertTrue(os.path.isfile(os.path.join(prefix, path)), path)
-        for name in ("clsermro", "acqlib5", "maro_hal"):
-            self.assertEqual(os.readlink(os.path.join(prefix, "lib", f"lib{name}.so")),
-                             f"lib{name}-emulated.so")
+        # The emulated libraries read the board file of the installation.
+        os.makedirs(os.path.join(prefix, "etc"))
+        with open(os.path.join(prefix, "etc/emulation.ini"), "w") as f:
+            f.write("[board0]\nname=PrefixBoard\nports=1\n")
 
         self.run_ok("cpack", "-G", "DEB", "--config", os.path.join(BUILD, "CPackConfig.cmake"),
-                    "-B", os.path.join(self.dir, "deb"))
+                    "-B", os.path.join(self.dir, "deb"), user=False)
         [deb] = [os.path.join(self.dir, "deb", f) for f in os.listdir(os.path.join(self.dir, "deb"))
                  if f.endswith(".deb")]
-        depends = self.run_ok("dpkg-deb", "-f", deb, "Depends")
+        self.assertNotRegex(self.run_ok("lintian", "--fail-on", "error,warning", deb),
+                            "(?m)^[EW]:")
+        depends = self.run_ok("dpkg-deb", "-f", deb, "Depends", user=False)
         for package in ("libqt6widgets6", "libqt6gui6", "libqt6core6", "qt6-qpa-plugins"):
             self.assertIn(package, depends)
         root = os.path.join(self.dir, "root")
-        self.run_ok("dpkg", "-x", deb, root)
-        for tree, installed_as in ((prefix, prefix), (os.path.join(root, "usr"), "/usr")):
+        self.run_ok("dpkg", "-x", deb, root, user=False)
+        # An override comes with its reason, a comment on the line above.
+        overrides = os.path.join(root, "usr/share/lintian/overrides/clsertolvane")
+        lines = open(overrides).read().splitlines() if os.path.exists(overrides) else []
+        for above, line in zip([""] + lines, lines):
+            self.assertTrue(line.startswith("#") or above.startswith("# ") or not line, line)
+
+        usr = os.path.join(root, "usr")
+        for tree, installed_as, board in ((prefix, prefix, "PrefixBoard"), (usr, "/usr", "EmuBoard")):
             with self.subTest(tree):
                 self.assert_runpaths_safe(tree)
-                self.check_tree(tree, installed_as)
+                self.check_tree(tree, installed_as, board)
                 # One version for the package and the program.
                 self.assertEqual(self.run_ok(os.path.join(tree, "bin/clsertolvane"), "--version"),
-                                 "clsertolvane " + self.run_ok("dpkg-deb", "-f", deb, "Version"))
+                                 "clsertolvane " + self.run_ok("dpkg-deb", "-f", deb, "Version",
+                                                               user=False))
+        # The packaged program lists its own emulated board, or a maker's
+        # named in the environment, with no package file changed.
+        maker = self.maker_installation("MakerBoard")
+        for extra, first in (({}, "0. EmuBoard_Port0"),
+                             ({"MARODIR5_64": maker,
+                               "CLSERIAL_LIBRARY": maker + "/lib/libclsermro.so"},
+                              "0. MakerBoard_Port0")):
+            listed = self.run_ok(os.path.join(usr, "bin/clsertolvane"), "--list",
+                                 env=dict(self.env, **extra))
+            self.assertIn("Camera Link serial ports:\n  " + first + "\n", listed)
 
 
 if __name__ == "__main__":
