@@ -89,9 +89,18 @@ std::string SearchedProgramPath() {
                : platform::ProgramPath();
 }
 
+bool IsSet(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && value[0] != '\0';
+}
+
 // The emulated runtime an installed program brings along, in its private
-// folder ("" for a program that is not installed).
+// folder ("" for a program that is not installed). Its boards are those of
+// the emulated serial library beside it, so it is left out as soon as the
+// environment names a maker's serial library.
 std::string BundledRuntimeDirectory() {
+    if (IsSet("CLSERIAL_LIBRARY") || IsSet("CLSERIALPATH"))
+        return {};
     maro::templates::platform::SpinLockVariableGuard guard(&g_installDirLock);
     return platform::InstalledLibraryDirectory(SearchedProgramPath());
 }

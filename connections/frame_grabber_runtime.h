@@ -2,8 +2,8 @@
 // hardware-abstraction library ("maro_hal"). Nothing is linked at build time:
 // each library is loaded from "<install dir>/lib/lib<base>.so" on the first
 // call of one of its forwarders, and stays loaded for the life of the process.
-// An installed ClSerTolvane with no maker's installation in sight loads the
-// emulated runtime from its own private folder instead.
+// An installed ClSerTolvane loads the emulated runtime from its own private
+// folder instead while the environment names no maker's library.
 // Callers only use the forwarders; a library that is missing shows up only as
 // a forwarder's unavailable result.
 #pragma once

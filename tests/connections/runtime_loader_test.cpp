@@ -32,6 +32,8 @@ class RuntimeLoaderTest : public ::testing::Test {
 
     clst::testing::ScopedEnv env64_{"MARODIR5_64", std::nullopt};
     clst::testing::ScopedEnv env_{"MARODIR5", std::nullopt};
+    clst::testing::ScopedEnv library_{"CLSERIAL_LIBRARY", std::nullopt};
+    clst::testing::ScopedEnv searchPath_{"CLSERIALPATH", std::nullopt};
 };
 
 TEST_F(RuntimeLoaderTest, NearestInstallFolderAboveTheProgramElseTheEnvironment) {
@@ -64,19 +66,21 @@ TEST_F(RuntimeLoaderTest, NearestInstallFolderAboveTheProgramElseTheEnvironment)
 }
 
 // An installed program (its private folder lib/clsertolvane beside bin/)
-// takes a maker's installation from the environment only, and else loads the
-// emulated runtime it brings along.
+// takes a maker's installation from the environment only, and loads the
+// emulated runtime it brings along while no maker's library is named.
 TEST_F(RuntimeLoaderTest, InstalledProgramTakesTheMakersFromTheEnvironmentElseItsOwn) {
     clst::testing::ScratchDir tree;
     const std::string own = tree / "lib/clsertolvane", program = tree / "bin/tool";
     std::filesystem::create_directories(own);
-    // Private folder filled, MARODIR5_64, what is found, what the loaders return.
-    const std::tuple<bool, const char*, std::string, int32_t> cases[] = {
-        {false, nullptr, "<null>", Runtime::kNotAvailable},
-        {true, nullptr, "<null>", 0},
-        {true, "/opt/Maro", "/opt/Maro", Runtime::kNotAvailable},
+    // Private folder filled, MARODIR5_64, CLSERIALPATH, what is found, what
+    // the loaders return.
+    const std::tuple<bool, const char*, const char*, std::string, int32_t> cases[] = {
+        {false, nullptr, nullptr, "<null>", Runtime::kNotAvailable},
+        {true, nullptr, nullptr, "<null>", 0},
+        {true, "/opt/Maro", nullptr, "/opt/Maro", Runtime::kNotAvailable},
+        {true, nullptr, "/opt/other", "<null>", Runtime::kNotAvailable},
     };
-    for (const auto& [filled, env64, found, loaded] : cases) {
+    for (const auto& [filled, env64, searchPath, found, loaded] : cases) {
         for (const char* name : {"/libacqlib5.so", "/libmaro_hal.so"}) {
             if (filled && !std::filesystem::exists(own + name)) {
                 ASSERT_EQ(symlink((clst::platform::ProgramLibraryDirectory() + name).c_str(),
@@ -85,10 +89,12 @@ TEST_F(RuntimeLoaderTest, InstalledProgramTakesTheMakersFromTheEnvironmentElseIt
             }
         }
         env64_.Set(env64 ? std::optional<std::string>(env64) : std::nullopt);
-        EXPECT_EQ(Located(program), found) << env64;
-        EXPECT_EQ(Runtime::LoadRuntime(), loaded) << env64;
-        EXPECT_EQ(Runtime::LoadHardwareAbstraction(), loaded) << env64;
-        EXPECT_EQ(Runtime::Loaded(), loaded == 0) << env64;
+        searchPath_.Set(searchPath ? std::optional<std::string>(searchPath) : std::nullopt);
+        const std::string row = std::string(env64 ? env64 : "") + (searchPath ? searchPath : "");
+        EXPECT_EQ(Located(program), found) << row;
+        EXPECT_EQ(Runtime::LoadRuntime(), loaded) << row;
+        EXPECT_EQ(Runtime::LoadHardwareAbstraction(), loaded) << row;
+        EXPECT_EQ(Runtime::Loaded(), loaded == 0) << row;
     }
 }
 

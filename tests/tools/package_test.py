@@ -91,13 +91,15 @@ class PackageTest(unittest.TestCase):
         self.assertGreater(checked, 0, tree)
 
     # A maker's installation elsewhere: copies of the emulated libraries (they
-    # read the board file of the installation they sit in) for a board `board`.
+    # read the board file of the installation they sit in) for a board
+    # `board`, and another maker's serial library in its clserial folder.
     def maker_installation(self, board):
         maker = os.path.join(self.dir, "maker")
-        for sub in ("etc", "lib"):
+        for sub, names in (("etc", ()), ("clserial", ("libclserxyz.so",)),
+                           ("lib", ("libclsermro.so", "libacqlib5.so", "libmaro_hal.so"))):
             os.makedirs(os.path.join(maker, sub))
-        for name in ("libclsermro.so", "libacqlib5.so", "libmaro_hal.so"):
-            shutil.copy(os.path.join(BUILD, "lib", name), os.path.join(maker, "lib"))
+            for name in names:
+                shutil.copy(os.path.join(BUILD, "lib", name), os.path.join(maker, sub))
         with open(os.path.join(maker, "etc/emulation.ini"), "w") as f:
             f.write(f"[board0]\nname={board}\nports=1\n")
         return maker
@@ -146,7 +148,9 @@ class PackageTest(unittest.TestCase):
         for extra, first in (({}, "0. EmuBoard_Port0"),
                              ({"MARODIR5_64": maker,
                                "CLSERIAL_LIBRARY": maker + "/lib/libclsermro.so"},
-                              "0. MakerBoard_Port0")):
+                              "0. MakerBoard_Port0"),
+                             ({"CLSERIALPATH": maker + "/clserial"},
+                              "0. XyzEmu_Port0 (MakerBoard_Port0)")):
             listed = self.run_ok(os.path.join(usr, "bin/clsertolvane"), "--list",
                                  env=dict(self.env, **extra))
             self.assertIn("Camera Link serial ports:\n  " + first + "\n", listed)
