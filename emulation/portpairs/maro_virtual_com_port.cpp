@@ -301,7 +301,7 @@ std::string HostProgramPath() {
     }
     std::string path = resolved;
     path.resize(path.rfind('/'));  // library directory
-    const std::string beside = path + "/" + maro_vcp::kHostProgramName;
+    std::string beside = path + "/" + maro_vcp::kHostProgramName;
     if (access(beside.c_str(), F_OK) == 0) {
         return beside;
     }
