@@ -96,6 +96,11 @@ MUTANTS = [
     ("connections/frame_grabber_runtime.cpp", '    const char* env = std::getenv("MARODIR5_64");',
      '    const char* env = std::getenv("MARODIR5");',
      "MARODIR5_64 is ignored"),
+    ("connections/frame_grabber_runtime.cpp",
+     "        platform::InstalledLibraryDirectory(program).empty()) {", "        true) {",
+     "an installed program takes its own tree for the maker's and ignores MARODIR5_64"),
+    ("relay/clser_library_search.cpp", "    if (!installed && fs::exists(own, ec))",
+     "    if (fs::exists(own, ec))", "an installed program ignores CLSERIALPATH"),
     ("connections/serial_library_ports.cpp", "            ++running;", "",
      "every port of another maker's library gets number 0"),
     # User interface logic: command line, dialogs, headless.
