@@ -1,3 +1,7 @@
+/* 64-bit inode numbers even in the i386 build: readdir and stat of the
+ * 32-bit interface fail with EOVERFLOW on file systems that use them. */
+#define _FILE_OFFSET_BITS 64
+
 #include "platform/serial_lines/pair_end_lines.h"
 
 #include <dirent.h>
@@ -154,6 +158,16 @@ bool clst_is_com_end(const char* dir, int number, dev_t rdev) {
     const bool leads = LeadsTo(dir_fd, name, rdev);
     close(dir_fd);
     return leads;
+}
+
+bool clst_char_device(int dir_fd, const char* path, dev_t* rdev) {
+    struct stat st;
+    const int found = path != NULL ? fstatat(dir_fd, path, &st, 0) : fstat(dir_fd, &st);
+    if (found != 0 || !S_ISCHR(st.st_mode)) {
+        return false;
+    }
+    *rdev = st.st_rdev;
+    return true;
 }
 
 bool clst_read_pair_lines(const char* dir, int number, struct clst_pair_lines* lines) {

@@ -46,6 +46,10 @@ int clst_find_com_end(const char* dir, dev_t rdev);
  * clst_find_com_end checked again: pty numbers are reused). */
 bool clst_is_com_end(const char* dir, int number, dev_t rdev);
 
+/* The device number when `path` (relative to `dir_fd`; NULL: the open file
+ * `dir_fd` itself) is a character device. */
+bool clst_char_device(int dir_fd, const char* path, dev_t* rdev);
+
 /* Reads <dir>/CNC<number>.lines when it is a regular file of this user,
  * not writable by others, reached without following a link; false (and
  * `lines` all off) otherwise. */

@@ -37,7 +37,6 @@
 #include <string.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -213,8 +212,8 @@ static bool RefusedAsNoModem(int result, unsigned long request) {
 static int AnswerForComEnd(IoctlFunction real, int fd, unsigned long request, void* arg,
                            int result) {
     const int refused = errno;
-    struct stat st;
-    const int number = fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) ? ComEndOfDevice(st.st_rdev) : -1;
+    dev_t rdev = 0;
+    const int number = clst_char_device(fd, NULL, &rdev) ? ComEndOfDevice(rdev) : -1;
     if (number < 0 || (request != TIOCMIWAIT && arg == NULL)) {
         errno = refused;
         return result;
@@ -229,7 +228,7 @@ static int AnswerForComEnd(IoctlFunction real, int fd, unsigned long request, vo
             SetOwnLines(number, request, *(const int*)arg);
             return 0;
         case TIOCMIWAIT:
-            return WaitForLineChange(number, st.st_rdev, (unsigned long)(uintptr_t)arg);
+            return WaitForLineChange(number, rdev, (unsigned long)(uintptr_t)arg);
         case TIOCGICOUNT: {
             struct clst_pair_lines far;
             clst_read_pair_lines(g_port_dir, number, &far);
@@ -285,9 +284,8 @@ EXPORT int __ioctl_time64(int fd, unsigned long request, ...) {
 
 /* Whether `path` (relative to `dir_fd`) names a pair COM end. */
 static bool IsComEndPath(int dir_fd, const char* path) {
-    struct stat st;
-    return path != NULL && fstatat(dir_fd, path, &st, 0) == 0 && S_ISCHR(st.st_mode) &&
-           ComEndOfDevice(st.st_rdev) > 0;
+    dev_t rdev = 0;
+    return path != NULL && clst_char_device(dir_fd, path, &rdev) && ComEndOfDevice(rdev) > 0;
 }
 
 static long ElapsedMs(const struct timespec* since) {
