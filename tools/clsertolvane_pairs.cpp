@@ -242,16 +242,17 @@ int Install(clst::PortPairLibrary& library, const char* numberText, bool ifMissi
     return mapped;
 }
 
-// Deletes COM<number> from Wine's port table while it is this pair's. Wine is
-// asked only where the pair was mapped (its link was there, or the saved
-// table has it), so that removing a pair never starts Wine for nothing.
+// Deletes COM<number> from Wine's port table while it is this pair's, and
+// waits for Wine to end. Wine is asked only where the pair is mapped (its
+// link is there, or the saved table has it), so that removing a pair never
+// starts Wine for nothing.
 int RemoveFromWinePortTable(const std::string& prefix, int number, const std::string& comPath,
-                            bool linkWasThere) {
+                            bool linkIsThere) {
     std::string saved;
     const std::string wine = clst::platform::FindProgram("wine");
     std::string error;
     if (prefix.empty() || number > clst::kWinePortTableMax ||
-        !(linkWasThere || clst::SavedWinePortEntry(prefix, number, saved))) {
+        !(linkIsThere || clst::SavedWinePortEntry(prefix, number, saved))) {
         return kExitOk;
     }
     if (wine.empty()) {
@@ -293,6 +294,10 @@ int Remove(clst::PortPairLibrary& library, const char* pairName) {
     const std::string prefix = clst::WinePrefixPath();
     const std::string comPath =
         clst::platform::PortDirectoryPath() + "/COM" + std::to_string(number);
+    // The table first: Wine, started to change it, remakes the link of every
+    // COM<n> still in the table.
+    const int tableResult = RemoveFromWinePortTable(
+        prefix, number, comPath, clst::IsWineComMapped(prefix, number, comPath));
     bool removed = false;
     std::string error;
     if (!clst::RemoveWineComMapping(prefix, number, comPath, removed, error)) {
@@ -303,7 +308,7 @@ int Remove(clst::PortPairLibrary& library, const char* pairName) {
         std::printf("Windows programs under Wine no longer have it as COM%d (%s/dosdevices).\n",
                     number, prefix.c_str());
     }
-    return RemoveFromWinePortTable(prefix, number, comPath, removed);
+    return tableResult;
 }
 
 }  // namespace
