@@ -24,8 +24,9 @@ e2e_support.take_bin_argument()
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def i386_cannot_run(directory):
-    """Why a 32-bit x86 program cannot run here, or None when it can."""
+def i386_cannot_run(directory, wine=True):
+    """Why a 32-bit x86 program (with `wine`: a 32-bit Windows program)
+    cannot run here, or None when it can."""
     hello = os.path.join(directory, "hello32")
     build = subprocess.run(["cc", "-m32", "-x", "c", "-o", hello, "-"], input="int main(void){}",
                            capture_output=True, text=True)
@@ -35,7 +36,8 @@ def i386_cannot_run(directory):
         subprocess.run([hello], check=True)
     except OSError as e:
         return f"this machine cannot run 32-bit x86 programs ({e.strerror})"
-    return None if os.access("/usr/lib/wine/wine", os.X_OK) else "wine32 is not installed"
+    return None if not wine or os.access("/usr/lib/wine/wine", os.X_OK) else \
+        "wine32 is not installed"
 
 
 class WineClientTest(E2ETestCase):
@@ -235,6 +237,21 @@ say(busy)
 """
 
 
+# A 32-bit program's view: TIOCMGET through ioctl, or through __ioctl_time64
+# when built with 64-bit time, as 32-bit Wine's ntdll.so is.
+PROBE32 = r"""
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/ioctl.h>
+int main(int argc, char** argv) {
+    int lines = 0, fd = open(argv[1], O_RDWR | O_NOCTTY);
+    if (fd < 0 || ioctl(fd, TIOCMGET, &lines) != 0)
+        return perror(argv[1]), 1;
+    return printf("%#x\n", lines) < 0;
+}
+"""
+
+
 class NativeClientTest(E2ETestCase):
     def run_tool_through(self, *args):
         return [os.path.join(e2e_support.BIN, "clsertolvane-run"), *args]
@@ -256,6 +273,27 @@ class NativeClientTest(E2ETestCase):
         self.assertEqual(step(), 0, "a reopen at once met the busy port")
         self.assertEqual(probe.wait(20), 0)
         self.assert_stops_cleanly(relay)
+
+    def test_32_bit_programs_get_the_lines_too(self):
+        """Run natively where the machine runs i386 programs, else under
+        qemu-i386 (its guest takes the environment, so the loader finds the
+        i386 library on the same search path)."""
+        reason, runner = i386_cannot_run(self.dir, wine=False), []
+        if reason:
+            runner = [shutil.which("qemu-i386")]
+            if not runner[0]:
+                self.skipTest(reason + ", and qemu-i386 (qemu-user) is not installed")
+        device = os.open(os.path.join(self.ports, "ZADURUV7"), os.O_RDWR | os.O_NOCTTY)
+        self.addCleanup(os.close, device)
+        for flags in ([], ["-D_TIME_BITS=64", "-D_FILE_OFFSET_BITS=64"]):
+            exe = os.path.join(self.dir, "probe32")
+            subprocess.run(["cc", "-m32", *flags, "-o", exe, "-x", "c", "-"], input=PROBE32,
+                           text=True, check=True)
+            result = subprocess.run(self.run_tool_through(*runner, exe, self.com()), env=self.env,
+                                    capture_output=True, text=True, timeout=60)
+            # DTR and RTS as at the open, and the far end's lines: the
+            # device end is held.
+            self.assertEqual((result.stdout, result.stderr), ("0x166\n", ""), flags)
 
     def test_minicom_shows_the_line_online_while_a_relay_runs(self):
         """minicom in tmux; its status line, shown by Ctrl+A, says Online
