@@ -17,3 +17,4 @@ if(TARGET clsertolvane-run-lines-i386)
     install(TARGETS clsertolvane-run-lines-i386
             LIBRARY DESTINATION lib/clsertolvane/${CLST_RUN_I386_DIR})
 endif()
+install(FILES ${PROJECT_SOURCE_DIR}/docs/man/clsertolvane-run.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

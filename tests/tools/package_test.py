@@ -13,7 +13,8 @@ import unittest
 from e2e_support import wait_connected
 
 BUILD = sys.argv.pop(1)
-INSTALLED = """bin/clsertolvane bin/clsertolvane-pairs bin/clsertolvane-pairhost
+INSTALLED = """bin/clsertolvane bin/clsertolvane-pairs bin/clsertolvane-pairhost bin/clsertolvane-run
+lib/clsertolvane/x86_64-linux-gnu/libclsertolvane-run.so share/man/man1/clsertolvane-run.1
 lib/libMaroVirtualComPort.so lib/libclsermro-emulated.so lib/libacqlib5-emulated.so
 lib/libmaro_hal-emulated.so etc/emulation.ini etc/ser2net-clsertolvane.yaml
 share/applications/clsertolvane.desktop share/icons/hicolor/128x128/apps/clsertolvane.png
@@ -63,6 +64,10 @@ class PackageTest(unittest.TestCase):
         err += proc.communicate(timeout=20)[1]
         self.assertIn("Connected: COM3<->0. EmuBoard_Port0", err)
         self.assertEqual(proc.returncode, 0, err)
+        # clsertolvane-run finds its library: the loader has nothing to say.
+        run = subprocess.run([os.path.join(prefix, "bin/clsertolvane-run"), "true"], env=env,
+                             capture_output=True, text=True, timeout=30)
+        self.assertEqual((run.returncode, run.stderr), (0, ""))
 
     # Every ELF under `tree` searches only absolute or $ORIGIN-relative
     # directories: an empty entry means the current directory.
