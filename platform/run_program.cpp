@@ -78,7 +78,7 @@ std::string FindProgram(const std::string& name) {
         const std::string dir = dirs.substr(start, end - start);
         // An empty entry means the current directory; not for a tool.
         if (!dir.empty() && dir.front() == '/') {
-            const std::string candidate = dir + "/" + name;
+            std::string candidate = dir + "/" + name;
             if (access(candidate.c_str(), X_OK) == 0) {
                 return candidate;
             }
@@ -114,12 +114,14 @@ ProgramResult RunProgram(const std::vector<std::string>& argv,
         envText.push_back(name + "=" + value);
     }
     std::vector<char*> envp;
+    envp.reserve(envText.size() + 1);
     for (std::string& entry : envText) {
         envp.push_back(entry.data());
     }
     envp.push_back(nullptr);
     std::vector<std::string> args = argv;
     std::vector<char*> argp;
+    argp.reserve(args.size() + 1);
     for (std::string& arg : args) {
         argp.push_back(arg.data());
     }

@@ -34,13 +34,17 @@ bool Exists(const std::string& path) {
     return access(path.c_str(), R_OK) == 0;
 }
 
+std::string Environment(const char* name) {
+    const char* value = getenv(name);
+    return value != nullptr ? value : "";
+}
+
 // "<entry>" put in front of the ':'-separated `list`, unless it is there.
-std::string Prepended(const std::string& entry, const char* list) {
-    const std::string old = list != nullptr ? list : "";
-    if ((":" + old + ":").find(":" + entry + ":") != std::string::npos) {
-        return old;
+std::string Prepended(const std::string& entry, const std::string& list) {
+    if ((":" + list + ":").find(":" + entry + ":") != std::string::npos) {
+        return list;
     }
-    return old.empty() ? entry : entry + ":" + old;
+    return list.empty() ? entry : entry + ":" + list;
 }
 
 // The folders that hold the library, one per word size, in the installed
@@ -92,7 +96,7 @@ int main(int argc, char** argv) {
     // the other one quietly. (Both paths on the preload list would make
     // every program of the other class print "wrong ELF class"; the $LIB
     // token names different folders for Debian's two i386 loaders.)
-    std::string search = getenv("LD_LIBRARY_PATH") != nullptr ? getenv("LD_LIBRARY_PATH") : "";
+    std::string search = Environment("LD_LIBRARY_PATH");
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
         if (folder->find_first_of(":; ") != std::string::npos) {
             std::fprintf(stderr,
@@ -101,12 +105,12 @@ int main(int argc, char** argv) {
                          folder->c_str());
             return 1;
         }
-        search = Prepended(*folder, search.c_str());
+        search = Prepended(*folder, search);
     }
     // The loader splits the preload list at spaces as well as colons.
-    std::string preload = getenv("LD_PRELOAD") != nullptr ? getenv("LD_PRELOAD") : "";
+    std::string preload = Environment("LD_PRELOAD");
     std::replace(preload.begin(), preload.end(), ' ', ':');
-    preload = Prepended(kLibraryName, preload.c_str());
+    preload = Prepended(kLibraryName, preload);
     if (setenv("LD_LIBRARY_PATH", search.c_str(), 1) != 0 ||
         setenv("LD_PRELOAD", preload.c_str(), 1) != 0) {
         std::perror("clsertolvane-run: setenv");
