@@ -337,8 +337,11 @@ static int OpenRetryingBusy(const struct OpenCall* call) {
     return fd;
 }
 
+/* The mode is there only with O_CREAT or O_TMPFILE (whose bits include
+ * O_DIRECTORY's, so all of them must be set), as libc itself reads it. */
 static mode_t ModeArgument(int flags, va_list args) {
-    return (flags & (O_CREAT | O_TMPFILE)) != 0 ? (mode_t)va_arg(args, int) : 0;
+    const bool given = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    return given ? (mode_t)va_arg(args, int) : 0;
 }
 
 /* Each of libc's open entry points that programs call (the 64-bit-offset
