@@ -2,6 +2,7 @@
 //   clsertolvane-pairs list | install [--if-missing] [--wine] N | remove CNCn | --help
 // Exit codes: 0 done, 1 the library refused (its text on stderr), 2 usage.
 #include <strings.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -251,7 +252,9 @@ int RemoveFromWinePortTable(const std::string& prefix, int number, const std::st
     std::string saved;
     const std::string wine = clst::platform::FindProgram("wine");
     std::string error;
+    // A prefix Wine never started (no saved registry) has no table either.
     if (prefix.empty() || number > clst::kWinePortTableMax ||
+        access((prefix + "/system.reg").c_str(), F_OK) != 0 ||
         !(linkIsThere || clst::SavedWinePortEntry(prefix, number, saved))) {
         return kExitOk;
     }
