@@ -142,6 +142,74 @@ class WineClientTest(E2ETestCase):
         self.assertEqual(os.readlink(os.path.join(prefix, "dosdevices", "com7")), self.com(7))
 
 
+class Rfc2217ClientTest(E2ETestCase):
+    def serve_rfc2217(self):
+        """ser2net with the shipped example configuration, serving COM7 of
+        this case's port directory on a free loopback port: pyserial's URL."""
+        with open(os.path.join(HERE, "..", "..", "etc", "ser2net-clsertolvane.yaml")) as f:
+            example = f.read()
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        for old, new in (("/run/user/1000/clsertolvane\n", self.ports + "\n"),
+                         ("*(portdir)/COM5,", "*(portdir)/COM7,"),
+                         ("tcp,127.0.0.1,2217", f"tcp,127.0.0.1,{port}")):
+            self.assertEqual(example.count(old), 1, old)
+            example = example.replace(old, new)
+        config = os.path.join(self.dir, "ser2net.yaml")
+        with open(config, "w") as f:
+            f.write(example)
+        # Through clsertolvane-run, ser2net confirms a client's DTR and RTS, so
+        # pyserial needs no ?ign_set_control.
+        proc = subprocess.Popen([os.path.join(e2e_support.BIN, "clsertolvane-run"), "ser2net", "-n",
+                                 "-c", config], env=self.env)
+        self.addCleanup(proc.wait, 10)
+        self.addCleanup(proc.terminate)
+        # Listening is read from /proc: a trial connection would make ser2net
+        # open its port.
+        local = f"0100007F:{port:04X} 00000000:0000 0A"
+        deadline = time.monotonic() + 20
+        while proc.poll() is None and time.monotonic() < deadline:
+            with open("/proc/net/tcp") as f:
+                if local in f.read():
+                    return f"rfc2217://127.0.0.1:{port}"
+            time.sleep(0.05)
+        self.fail("ser2net did not listen")
+
+    def test_remote_tools_reach_the_camera_through_ser2net(self):
+        url = self.serve_rfc2217()
+        proc = self.start_connected("--follow-baud", "COM7", "0", "115200,N,8,1")
+        # Two sessions in a row: ser2net opens the COM end anew for each
+        # client, right after it closed it for the one before.
+        for command, reply in ((b"gain=42\r", b"OK\r\n"), (b"gain?\r", b"gain=42\r\n")):
+            with serial.serial_for_url(url, 115200, timeout=5) as port:
+                port.write(b"id?\r" + command)
+                self.assertEqual(port.read_until(b"\n") + port.read_until(b"\n"), ID + reply)
+        # RFC 2217's SET-BAUDRATE, set on COM7 by ser2net, reaches the camera
+        # line with --follow-baud; the status line follows with the next poll.
+        with serial.serial_for_url(url, 115200, timeout=5) as port:
+            port.baudrate = 9600
+            port.write(b"baud?\r")
+            self.assertEqual(port.read_until(b"\n"), b"baud=9600\r\n")
+        self.assertTrue(self.wait_connected(
+            proc, marker="Connected: COM7<->0. EmuBoard_Port0 9600 n 8 1"), proc.early_err)
+        out, _ = self.assert_stops_cleanly(proc)
+        self.assertIn("Line rate changed from 115200 to 9600 bit/s: the Camera Link port follows "
+                      "the COM port", out)
+
+
+def read_line(stream, timeout):
+    """One line from a pipe opened unbuffered, within `timeout` seconds."""
+    line, deadline = b"", time.monotonic() + timeout
+    while not line.endswith(b"\n"):
+        ready = select.select([stream], [], [], max(0, deadline - time.monotonic()))[0]
+        byte = os.read(stream.fileno(), 1) if ready else b""
+        if not byte:
+            raise AssertionError(f"no whole line within {timeout} s: {line!r}")
+        line += byte
+    return line.decode()
+
+
 # What a native program sees of the modem lines, through pyserial, run by
 # clsertolvane-run: one JSON line per step, the next step when the test says.
 PROBE = r"""
