@@ -75,7 +75,8 @@ std::vector<std::string> WineSerialDevices(const std::string& devDir) {
 }
 
 WineComMapping PlanWineComMapping(const std::string& prefix, int number,
-                                  const std::string& pairComPath, const std::string& devDir) {
+                                  const std::string& pairComPath, const std::string& devDir,
+                                  bool inPortTable) {
     WineComMapping plan;
     plan.target = pairComPath;
     const std::string com = "COM" + std::to_string(number);
@@ -103,7 +104,7 @@ WineComMapping PlanWineComMapping(const std::string& prefix, int number,
     plan.linkPath = ComLinkPath(prefix, number);
 
     const std::vector<std::string> devices = WineSerialDevices(devDir);
-    if (static_cast<size_t>(number) <= devices.size()) {
+    if (!inPortTable && static_cast<size_t>(number) <= devices.size()) {
         const std::string count = std::to_string(devices.size());
         plan.reason = "Wine gives " + com + " to " + devices[number - 1] +
                       " every time it starts (the first " + count +
@@ -129,7 +130,8 @@ WineComMapping PlanWineComMapping(const std::string& prefix, int number,
         plan.step = WineComMapping::Step::kKeep;
         return plan;
     }
-    if (IsWineSerialDevicePath(found, devDir) && !fs::exists(fs::symlink_status(found, ec))) {
+    if (IsWineSerialDevicePath(found, devDir) &&
+        (inPortTable || !fs::exists(fs::symlink_status(found, ec)))) {
         plan.step = WineComMapping::Step::kReplace;
         plan.replaced = found;
         return plan;

@@ -40,10 +40,13 @@ struct WineComMapping {
 };
 
 // Plans <prefix>/dosdevices/com<number> -> `pairComPath`. `devDir` is where
-// Wine looks for serial devices.
+// Wine looks for serial devices. With `inPortTable` the number also goes
+// into Wine's port table (wine_port_table.h), which keeps Wine's device scan
+// away from it: then no number is taken by a device, and a link that Wine
+// made for a device is Wine's to give up, present or not.
 WineComMapping PlanWineComMapping(const std::string& prefix, int number,
                                   const std::string& pairComPath,
-                                  const std::string& devDir = "/dev");
+                                  const std::string& devDir = "/dev", bool inPortTable = false);
 
 // Carries out a plan that is not kRefuse; false with `error` when the link
 // could not be made (the place was taken meanwhile, no permission).

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 [[ -f build/compile_commands.json ]] || cmake --preset default >/dev/null
-mapfile -t sources < <(git ls-files '*.cpp' | grep -v -E '^(tests|bench)/')
+mapfile -t sources < <(git ls-files '*.cpp' '*.c' | grep -v -E '^(tests|bench)/')
 jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "=== clang-tidy (${#sources[@]} files)"

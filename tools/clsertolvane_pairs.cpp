@@ -2,20 +2,27 @@
 //   clsertolvane-pairs list | install [--if-missing] [--wine] N | remove CNCn | --help
 // Exit codes: 0 done, 1 the library refused (its text on stderr), 2 usage.
 #include <strings.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/port_directory.h"
+#include "platform/run_program.h"
 #include "portpairs/port_pair_library.h"
 #include "portpairs/wine_dosdevices.h"
+#include "portpairs/wine_port_table.h"
 
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// Wine ends a moment after its last program; longer means Windows programs
+// are running in the prefix.
+constexpr std::chrono::seconds kWineEndWait(5);
 
 constexpr const char* kUsage =
     "Usage: clsertolvane-pairs list          list the virtual COM port pairs\n"
@@ -23,7 +30,8 @@ constexpr const char* kUsage =
     "         [--if-missing] [--wine]        (N or COM<N>); with --if-missing a pair\n"
     "                                        that exists already is success; with\n"
     "                                        --wine Windows programs under Wine open\n"
-    "                                        it as COM<N> ($WINEPREFIX, else ~/.wine)\n"
+    "                                        and list it as COM<N> ($WINEPREFIX, else\n"
+    "                                        ~/.wine); start them with clsertolvane-run\n"
     "       clsertolvane-pairs remove CNCn   remove the pair CNCn (and its Wine COM<n>)\n"
     "       clsertolvane-pairs --help        show this text\n";
 
@@ -90,8 +98,14 @@ bool ListPairs(clst::PortPairLibrary& library, std::string& lines, int& listed,
         lines +=
             std::string(name) + "  " + first + " <-> " + second + "  (" + dir + "/" + first + ")";
         const int number = ParsePortNumber(name + 3);
-        if (number >= 0 && clst::IsWineComMapped(winePrefix, number, dir + "/" + first)) {
+        const std::string comPath = dir + "/" + first;
+        if (number >= 0 && clst::IsWineComMapped(winePrefix, number, comPath)) {
             lines += "  Wine: " + winePrefix + "/dosdevices/com" + std::to_string(number);
+        }
+        std::string saved;
+        if (number >= 0 && clst::SavedWinePortEntry(winePrefix, number, saved) &&
+            saved == comPath) {
+            lines += "  (in Wine's port table)";
         }
         lines += "\n";
         ++listed;
@@ -113,20 +127,71 @@ int List(clst::PortPairLibrary& library) {
     return kExitOk;
 }
 
+// What Wine has for Windows programs: the link, and the entry of Wine's port
+// table when `wine` is found and the number and path fit.
+struct WinePlan {
+    clst::WineComMapping link;
+    std::string wine;        // "" when not found
+    bool portTable = false;  // COM<n> goes into the table
+    std::string noTable;     // why it does not
+};
+
+WinePlan PlanWine(int number) {
+    WinePlan plan;
+    const std::string comPath =
+        clst::platform::PortDirectoryPath() + "/COM" + std::to_string(number);
+    plan.wine = clst::platform::FindProgram("wine");
+    if (plan.wine.empty()) {
+        plan.noTable = "Wine (the wine command) was not found";
+    } else {
+        plan.portTable = clst::WinePortTableTakes(number, comPath, plan.noTable);
+    }
+    plan.link =
+        clst::PlanWineComMapping(clst::WinePrefixPath(), number, comPath, "/dev", plan.portTable);
+    return plan;
+}
+
 // Makes the pair's COM end COM<number> of Windows programs as planned; says
-// what was done.
-int MapIntoWine(const clst::WineComMapping& plan, int number) {
+// what was done and what was not.
+int MapIntoWine(const WinePlan& plan, int number) {
+    const std::string com = "COM" + std::to_string(number);
     std::string error;
-    if (!clst::ApplyWineComMapping(plan, error)) {
+    if (!clst::ApplyWineComMapping(plan.link, error)) {
         std::fprintf(stderr, "clsertolvane-pairs: %s\n", error.c_str());
         return kExitFailure;
     }
-    std::string line = "Windows programs under Wine open this pair as COM" +
-                       std::to_string(number) + ": " + plan.linkPath + " -> " + plan.target;
-    if (plan.step == clst::WineComMapping::Step::kReplace) {
-        line += " (replaced Wine's link to the absent " + plan.replaced + ")";
+    std::string line = "Windows programs under Wine open this pair as " + com + ": " +
+                       plan.link.linkPath + " -> " + plan.link.target;
+    if (plan.link.step == clst::WineComMapping::Step::kReplace) {
+        line += " (replaced Wine's link to " + plan.link.replaced + ")";
     }
     std::puts(line.c_str());
+    if (!plan.portTable) {
+        std::printf(
+            "%s is not in Wine's port table: %s. Windows programs open it through the "
+            "link, but their port lists do not show it.\n",
+            com.c_str(), plan.noTable.c_str());
+        return kExitOk;
+    }
+    const std::string prefix = clst::WinePrefixPath();
+    clst::WinePortTable table(plan.wine, clst::platform::FindProgram("wineserver"), prefix);
+    if (!table.Set(number, plan.link.target, error)) {
+        std::fprintf(stderr,
+                     "clsertolvane-pairs: the pair and the link are in place, but %s could not "
+                     "be written into Wine's port table (HKLM\\Software\\Wine\\Ports): %s\n",
+                     com.c_str(), error.c_str());
+        return kExitFailure;
+    }
+    std::printf(
+        "Wine's port table (HKLM\\Software\\Wine\\Ports) has %s = %s: port lists of "
+        "Windows programs show it.\n",
+        com.c_str(), plan.link.target.c_str());
+    if (!table.WaitForWineToEnd(kWineEndWait)) {
+        std::printf(
+            "Windows programs running in %s now list it once Wine has restarted (when "
+            "they have all ended, or after \"wineserver -k\").\n",
+            prefix.c_str());
+    }
     return kExitOk;
 }
 
@@ -139,13 +204,15 @@ int Install(clst::PortPairLibrary& library, const char* numberText, bool ifMissi
         return Failure(library);
     }
     // Decided first: a mapping that cannot be made leaves no pair behind.
-    clst::WineComMapping wineMapping;
+    WinePlan winePlan;
     if (wine) {
-        wineMapping = clst::PlanWineComMapping(
-            clst::WinePrefixPath(), number,
-            clst::platform::PortDirectoryPath() + "/COM" + std::to_string(number));
-        if (wineMapping.step == clst::WineComMapping::Step::kRefuse) {
-            std::fprintf(stderr, "clsertolvane-pairs: %s\n", wineMapping.reason.c_str());
+        winePlan = PlanWine(number);
+        if (winePlan.link.step == clst::WineComMapping::Step::kRefuse) {
+            std::string text = winePlan.link.reason;
+            if (!winePlan.portTable) {
+                text += " (" + winePlan.noTable + ".)";
+            }
+            std::fprintf(stderr, "clsertolvane-pairs: %s Nothing was installed.\n", text.c_str());
             return kExitFailure;
         }
     }
@@ -153,7 +220,7 @@ int Install(clst::PortPairLibrary& library, const char* numberText, bool ifMissi
     std::string lines;
     int listed = 0;
     if (ifMissing && ListPairs(library, lines, listed, pairName) && listed > 0) {
-        const int mapped = wine ? MapIntoWine(wineMapping, number) : kExitOk;
+        const int mapped = wine ? MapIntoWine(winePlan, number) : kExitOk;
         lines.clear();
         ListPairs(library, lines, listed, pairName);
         std::fputs(lines.c_str(), stdout);
@@ -169,11 +236,50 @@ int Install(clst::PortPairLibrary& library, const char* numberText, bool ifMissi
         return Failure(library);
     }
     std::puts("A new virtual COM port pair was installed successfully.");
-    const int mapped = wine ? MapIntoWine(wineMapping, number) : kExitOk;
+    const int mapped = wine ? MapIntoWine(winePlan, number) : kExitOk;
     lines.clear();
     ListPairs(library, lines, listed, pairName);
     std::fputs(lines.c_str(), stdout);
     return mapped;
+}
+
+// Deletes COM<number> from Wine's port table while it is this pair's, and
+// waits for Wine to end. Wine is asked only where the pair is mapped (its
+// link is there, or the saved table has it), so that removing a pair never
+// starts Wine for nothing.
+int RemoveFromWinePortTable(const std::string& prefix, int number, const std::string& comPath,
+                            bool linkIsThere) {
+    std::string saved;
+    const std::string wine = clst::platform::FindProgram("wine");
+    std::string error;
+    // A prefix Wine never started (no saved registry) has no table either.
+    if (prefix.empty() || number > clst::kWinePortTableMax ||
+        access((prefix + "/system.reg").c_str(), F_OK) != 0 ||
+        !(linkIsThere || clst::SavedWinePortEntry(prefix, number, saved))) {
+        return kExitOk;
+    }
+    if (wine.empty()) {
+        std::printf(
+            "Wine (the wine command) was not found: Wine's port table of %s was not "
+            "looked at.\n",
+            prefix.c_str());
+        return kExitOk;
+    }
+    clst::WinePortTable table(wine, clst::platform::FindProgram("wineserver"), prefix);
+    bool present = false;
+    std::string value;
+    if (!table.Query(number, present, value, error) ||
+        (present && value == comPath && !table.Delete(number, error))) {
+        std::fprintf(stderr,
+                     "clsertolvane-pairs: Wine's port table of %s could not be changed: %s\n",
+                     prefix.c_str(), error.c_str());
+        return kExitFailure;
+    }
+    if (present && value == comPath) {
+        std::printf("Wine's port table no longer has COM%d.\n", number);
+        table.WaitForWineToEnd(kWineEndWait);
+    }
+    return kExitOk;
 }
 
 int Remove(clst::PortPairLibrary& library, const char* pairName) {
@@ -189,11 +295,15 @@ int Remove(clst::PortPairLibrary& library, const char* pairName) {
     std::printf("The virtual COM port pair %s was removed successfully.\n", pairName);
     const int number = ParsePortNumber(pairName + 3);
     const std::string prefix = clst::WinePrefixPath();
+    const std::string comPath =
+        clst::platform::PortDirectoryPath() + "/COM" + std::to_string(number);
+    // The table first: Wine, started to change it, remakes the link of every
+    // COM<n> still in the table.
+    const int tableResult = RemoveFromWinePortTable(
+        prefix, number, comPath, clst::IsWineComMapped(prefix, number, comPath));
     bool removed = false;
     std::string error;
-    if (!clst::RemoveWineComMapping(
-            prefix, number, clst::platform::PortDirectoryPath() + "/COM" + std::to_string(number),
-            removed, error)) {
+    if (!clst::RemoveWineComMapping(prefix, number, comPath, removed, error)) {
         std::fprintf(stderr, "clsertolvane-pairs: %s\n", error.c_str());
         return kExitFailure;
     }
@@ -201,7 +311,7 @@ int Remove(clst::PortPairLibrary& library, const char* pairName) {
         std::printf("Windows programs under Wine no longer have it as COM%d (%s/dosdevices).\n",
                     number, prefix.c_str());
     }
-    return kExitOk;
+    return tableResult;
 }
 
 }  // namespace

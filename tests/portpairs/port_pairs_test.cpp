@@ -302,8 +302,8 @@ TEST(PortPairLibraryLoadTest, MissingOrIncompleteLibraryFailsEveryCallWithAText)
     const std::string serial = platform::ProgramLibraryDirectory() + "/libclsermro.so";
     for (const auto& [path, text] :
          {std::pair<std::string, std::string>{"/nonexistent/lib/libMaroVirtualComPort.so",
-                                               "Cannot load the virtual COM port library "
-                                               "\"/nonexistent/lib/libMaroVirtualComPort.so\""},
+                                              "Cannot load the virtual COM port library "
+                                              "\"/nonexistent/lib/libMaroVirtualComPort.so\""},
           {serial, "library \"" + serial + "\" has no entry VcpInitialize"}}) {
         PortPairLibrary library(path);
         char name[PortPairLibrary::kNameBufferSize] = {};

@@ -41,6 +41,7 @@ TEST_F(WineDosdevicesTest, WhatIsFoundAtComNDecidesTheStep) {
         std::string linkTo;  // "" nothing there, "-" a plain file
         Step step;
         std::string reasonPart;
+        bool inPortTable = false;
     } rows[] = {
         {prefix_, 7, "", Step::kCreate, ""},
         {prefix_, 7, "-", Step::kRefuse, "not a link"},
@@ -54,6 +55,10 @@ TEST_F(WineDosdevicesTest, WhatIsFoundAtComNDecidesTheStep) {
         {prefix_, 3, "", Step::kRefuse, "ttyUSB0"},
         {prefix_, 4, "", Step::kCreate, ""},
         {prefix_, 0, "", Step::kRefuse, "COM0"},
+        // In Wine's port table the number is the pair's, whatever Wine had there.
+        {prefix_, 2, "", Step::kCreate, "", true},
+        {prefix_, 7, dev_ + "/ttyS1", Step::kReplace, "", true},
+        {prefix_, 7, "/elsewhere/COM7", Step::kRefuse, "/elsewhere/COM7", true},
         {root_ / "none", 7, "", Step::kRefuse, "wineboot -i"},
         {"relative/prefix", 7, "", Step::kRefuse, "absolute"},
         {"", 7, "", Step::kRefuse, "WINEPREFIX"},
@@ -65,10 +70,11 @@ TEST_F(WineDosdevicesTest, WhatIsFoundAtComNDecidesTheStep) {
             WriteWholeFile(Link(row.number), "x");
         else if (!row.linkTo.empty())
             fs::create_symlink(row.linkTo, Link(row.number));
-        const WineComMapping plan = PlanWineComMapping(row.prefix, row.number, pair_, dev_);
+        const WineComMapping plan =
+            PlanWineComMapping(row.prefix, row.number, pair_, dev_, row.inPortTable);
         ASSERT_EQ(plan.step, row.step) << plan.reason;
         EXPECT_NE(plan.reason.find(row.reasonPart), std::string::npos) << plan.reason;
-        EXPECT_EQ(plan.replaced, row.step == Step::kReplace ? gone : "");
+        EXPECT_EQ(plan.replaced, row.step == Step::kReplace ? row.linkTo : "");
         std::string error;
         EXPECT_EQ(ApplyWineComMapping(plan, error), row.step != Step::kRefuse) << error;
         // Refused: untouched. Otherwise: the pair's.

@@ -14,7 +14,9 @@ from e2e_support import wait_connected
 
 BUILD = sys.argv.pop(1)
 AS_TEST_USER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scripts/as-test-user.sh")
-INSTALLED = """bin/clsertolvane bin/clsertolvane-pairs lib/clsertolvane/clsertolvane-pairhost
+INSTALLED = """bin/clsertolvane bin/clsertolvane-pairs bin/clsertolvane-run
+lib/clsertolvane/x86_64-linux-gnu/libclsertolvane-run.so share/man/man1/clsertolvane-run.1.gz
+lib/clsertolvane/clsertolvane-pairhost
 lib/clsertolvane/libMaroVirtualComPort.so lib/clsertolvane/libclsermro.so
 lib/clsertolvane/libacqlib5.so lib/clsertolvane/libmaro_hal.so
 share/doc/clsertolvane/examples/emulation.ini share/doc/clsertolvane/copyright
@@ -73,6 +75,10 @@ class PackageTest(unittest.TestCase):
         err += proc.communicate(timeout=20)[1]
         self.assertIn(f"Connected: COM3<->0. {board}_Port0", err)
         self.assertEqual(proc.returncode, 0, err)
+        # clsertolvane-run finds its library: the loader has nothing to say.
+        run = subprocess.run([os.path.join(prefix, "bin/clsertolvane-run"), "true"], env=env,
+                             capture_output=True, text=True, timeout=30)
+        self.assertEqual((run.returncode, run.stderr), (0, ""))
 
     # Every ELF under `tree` searches only absolute or $ORIGIN-relative
     # directories: an empty entry means the current directory.
