@@ -218,9 +218,11 @@ class Desktop(E2ETestCase):
         return icon[0]
 
     def exit_question(self):
-        return wait_for("the exit question", lambda: [
+        question = wait_for("the exit question", lambda: [
             w for w in self.titled("ClSerTolvane", "--onlyvisible")
             if "DIALOG" in self.prop(w, "_NET_WM_WINDOW_TYPE")])[0]
+        self.assert_inside(question, "the exit question")
+        return question
 
     def exit_from_menu(self, window, proc):
         """Port, then Exit (the last entry), confirmed."""
