@@ -6,10 +6,11 @@
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
+#include <QTimer>
 
 namespace {
 
-// Checks a dialog's frame on the screen when it is shown, and once more when
+// Checks a dialog's frame on the screen once it is shown, and once more when
 // the window manager has put its frame round it.
 class FrameKeeper : public QObject {
   public:
@@ -17,8 +18,10 @@ class FrameKeeper : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override {
         auto* window = static_cast<QWidget*>(watched);
         if (event->type() == QEvent::Show) {
+            // After the dialog's own show handling, which centres it over
+            // its parent; moved before, it would no longer be centred.
             framed_ = false;
-            KeepFrameOnScreen(*window);
+            QTimer::singleShot(0, window, [window] { KeepFrameOnScreen(*window); });
         } else if (event->type() == QEvent::Move && !framed_ && window->isVisible() &&
                    FrameKnown(*window)) {
             framed_ = true;
