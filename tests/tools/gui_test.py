@@ -374,6 +374,9 @@ class ScaledGuiTest(Desktop):
                                     (("Left", "Return"), "About ClserTolvane", "about")):
             self.menu(window, 1, *keys, owner=window, at=("15", "8"))
             dialog = self.dialog(caption)
+            # Centred over the main window, as far as the screen allows.
+            (x, y, w, h), (mx, my, mw, mh) = self.frame(dialog), self.frame(window)
+            self.assertLess(abs((2 * x + w) - (2 * mx + mw)), 80, caption)
             self.shoot("root", f"scale2-{size}-{name}.png")
             self.close(dialog, caption)
 
