@@ -149,8 +149,9 @@ class Desktop(E2ETestCase):
         menu, others = wait_for("the menu", shown)
         props = [self.prop(w, "WM_NAME", "_NET_WM_WINDOW_TYPE") for w in others]
         titled = [p for p in props if '"' in p.splitlines()[0]]  # WM_NAME comes first
-        self.assertEqual((len(menu), titled), (1, []),
-                         "windows shown besides the menu: " + "; ".join(props))
+        self.assertEqual((len(menu), titled), (1, []), "windows shown besides the menu: " +
+                         "; ".join(props + [self.x("xdotool", "getwindowgeometry", w)
+                                            for w in menu if len(menu) > 1]))
         self.key(owner or next(iter(menu)), *keys)
         wait_for("the menu to close", lambda: not menu & set(
             self.windows("--classname", "^clsertolvane$")))
