@@ -3,8 +3,9 @@
 // clsertolvane-relay (from its own bin/ folder) as a separate process, plays
 // the COM client on a pty and, for the throughput runs, the camera on the
 // emulated port's pty, and prints one table (and JSON with --json FILE).
+// --baud picks the line rates (115200 and 921600 bit/s unless given).
 //
-//   clsertolvane-bench [--json FILE] [--quick] [--idle-seconds N]
+//   clsertolvane-bench [--json FILE] [--quick] [--idle-seconds N] [--baud B[,B...]]
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -327,6 +328,8 @@ int main(int argc, char** argv) {
     std::string jsonPath;
     bool quick = false;
     int idleSeconds = 10;
+    std::vector<unsigned> bauds{115200u, 921600u};
+    const char* usage = "usage: %s [--json FILE] [--quick] [--idle-seconds N] [--baud B[,B...]]\n";
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--json" && i + 1 < argc) {
@@ -335,8 +338,20 @@ int main(int argc, char** argv) {
             quick = true;
         } else if (a == "--idle-seconds" && i + 1 < argc) {
             idleSeconds = std::atoi(argv[++i]);
+        } else if (a == "--baud" && i + 1 < argc) {
+            bauds.clear();
+            for (const char* p = argv[++i]; *p != '\0';) {
+                char* end = nullptr;
+                const unsigned long baud = std::strtoul(p, &end, 10);
+                if (end == p || baud < 300 || baud > 4000000 || (*end != ',' && *end != '\0')) {
+                    std::fprintf(stderr, "--baud: bit rates separated by commas\n");
+                    return 2;
+                }
+                bauds.push_back(static_cast<unsigned>(baud));
+                p = *end == ',' ? end + 1 : end;
+            }
         } else {
-            std::fprintf(stderr, "usage: %s [--json FILE] [--quick] [--idle-seconds N]\n", argv[0]);
+            std::fprintf(stderr, usage, argv[0]);
             return 2;
         }
     }
@@ -371,8 +386,10 @@ int main(int argc, char** argv) {
     const int rounds = quick ? 20 : 200;
     const std::string loadAtStart = LoadAverage();
     std::vector<Result> results;
-    for (unsigned baud : {115200u, 921600u}) {
-        size_t size = baud >= 921600 ? (1u << 20) : (128u << 10);
+    for (const unsigned baud : bauds) {
+        // About 11 s of the line each way: 1 MiB at 921600 bit/s, 128 KiB
+        // at 115200, 10 KiB at 9600.
+        size_t size = baud >= 921600 ? (1u << 20) : (static_cast<size_t>(baud) / 900) << 10;
         if (quick)
             size /= 8;
         size_t replySize = 0;
@@ -474,7 +491,11 @@ int main(int argc, char** argv) {
         }
         const bool full = r.exact && r.toCameraPct >= 97.0 && r.toComPct >= 97.0;
         if (r.what == "default") {
-            ok = ok && full && r.p50Ms <= r.lineMs + 12.0 && r.idleCpuPct < 0.5;
+            // Below 115200 bit/s the reply is still on the line when the
+            // worker's 10 ms Camera Link read ends; it then waits in its
+            // 100 ms COM read before it reads the camera again.
+            const double allowance = r.baud >= 115200 ? 12.0 : 112.0;
+            ok = ok && full && r.p50Ms <= r.lineMs + allowance && r.idleCpuPct < 0.5;
         } else if (r.what == "low-latency") {
             ok = ok && full && r.p50Ms <= r.lineMs + 1.0 && r.p99Ms <= r.lineMs + 3.0 &&
                  r.idleCpuPct <= 1.0;

@@ -4,6 +4,8 @@
 // the cursor of a terminal.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,5 +18,14 @@ namespace clst {
 // grep on a journal cannot type. The other bytes are Latin-1 characters. A
 // line end closing the line (the COM write error line has one) is not shown.
 std::string EchoDisplayText(std::string_view line);
+
+// The characters EchoDisplayText(line) shows, without making it: the echo
+// list sizes its horizontal scroll range from every line it holds.
+size_t EchoDisplayWidth(std::string_view line);
+// The same for the echo line of `bytes` (as the relay formats them).
+size_t EchoBytesDisplayWidth(std::string_view bytes);
+
+// The echo list's first line once its oldest lines have been dropped.
+std::string EchoDroppedNote(uint64_t count, size_t maxBytes);
 
 }  // namespace clst

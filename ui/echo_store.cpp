@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "relay/relay_worker.h"
+#include "ui/echo_display.h"
 
 namespace clst {
 namespace {
@@ -55,8 +56,10 @@ bool EchoStore::ParseEchoLine(std::string_view line, std::string& bytes) {
 
 void EchoStore::Append(std::string_view line) {
     if (ParseEchoLine(line, scratch_)) {
+        widest_ = std::max(widest_, EchoBytesDisplayWidth(scratch_));
         Store(scratch_, true);
     } else {
+        widest_ = std::max(widest_, EchoDisplayWidth(line));
         Store(line, false);
     }
 }
@@ -66,7 +69,8 @@ void EchoStore::Store(std::string_view stored, bool isBytes) {
         Chunk chunk;
         chunk.capacity = std::max(kChunkSize, stored.size());
         chunk.data = std::make_unique<char[]>(chunk.capacity);
-        chunk.firstLine = ends_.size();
+        chunk.firstLine = firstLine_ + ends_.size();
+        chunkBytes_ += chunk.capacity;
         chunks_.push_back(std::move(chunk));
     }
     Chunk& chunk = chunks_.back();
@@ -75,16 +79,27 @@ void EchoStore::Store(std::string_view stored, bool isBytes) {
     }
     chunk.used += stored.size();
     ends_.push_back(static_cast<uint32_t>(chunk.used) | (isBytes ? kBytesFlag : 0u));
+    while (chunks_.size() > 2 && MemoryBytes() > maxBytes_)
+        DropOldestChunk();
+}
+
+void EchoStore::DropOldestChunk() {
+    const uint64_t lines = chunks_[1].firstLine - chunks_[0].firstLine;
+    ends_.erase(ends_.begin(), ends_.begin() + static_cast<std::ptrdiff_t>(lines));
+    firstLine_ += lines;
+    chunkBytes_ -= chunks_[0].capacity;
+    chunks_.erase(chunks_.begin());
 }
 
 std::string EchoStore::Line(size_t index) const {
     if (index >= ends_.size())
         return {};
-    // The last chunk whose first line is not after `index`.
-    auto it = std::upper_bound(chunks_.begin(), chunks_.end(), index,
-                               [](size_t i, const Chunk& c) { return i < c.firstLine; });
+    const uint64_t line = firstLine_ + index;
+    // The last chunk whose first line is not after `line`.
+    auto it = std::upper_bound(chunks_.begin(), chunks_.end(), line,
+                               [](uint64_t i, const Chunk& c) { return i < c.firstLine; });
     const Chunk& chunk = *(it - 1);
-    const size_t begin = index == chunk.firstLine ? 0 : (ends_[index - 1] & kOffsetMask);
+    const size_t begin = line == chunk.firstLine ? 0 : (ends_[index - 1] & kOffsetMask);
     const size_t end = ends_[index] & kOffsetMask;
     const char* data = chunk.data.get() + begin;
     if ((ends_[index] & kBytesFlag) != 0) {
@@ -96,15 +111,15 @@ std::string EchoStore::Line(size_t index) const {
 void EchoStore::Clear() {
     chunks_.clear();
     chunks_.shrink_to_fit();
+    chunkBytes_ = 0;
     ends_.clear();
     ends_.shrink_to_fit();
+    firstLine_ = 0;
+    widest_ = 0;
 }
 
 size_t EchoStore::MemoryBytes() const {
-    size_t bytes = chunks_.capacity() * sizeof(Chunk) + ends_.size() * sizeof(uint32_t);
-    for (const auto& chunk : chunks_)
-        bytes += chunk.capacity;
-    return bytes;
+    return chunks_.capacity() * sizeof(Chunk) + chunkBytes_ + ends_.size() * sizeof(uint32_t);
 }
 
 }  // namespace clst

@@ -57,8 +57,18 @@ void VirtualPortController::LoadPortEntries(const std::vector<PortEntry>& entrie
 }
 
 void VirtualPortController::OnInitDialog() {
-    view_.SetPortNumberText(kFirstPortNumberText);
+    // A machine with a serial port of its own has COM1 taken: the first
+    // number offered must be one that Install takes.
+    view_.SetPortNumberText(std::to_string(LowestFreePortNumber()));
     RefreshPairList();
+}
+
+int32_t VirtualPortController::LowestFreePortNumber() {
+    for (int32_t number = 1; number <= kHighestOfferedPortNumber; ++number) {
+        if (library_.VcpIsPortNumberInUse(number) == 0)
+            return number;
+    }
+    return 1;
 }
 
 void VirtualPortController::ReloadPairs() {
@@ -151,6 +161,7 @@ void VirtualPortController::OnInstallPair() {
     if (installed != 0) {
         Show(kPairInstalled, kMbIconInformation);
         RefreshPairList();
+        view_.SetPortNumberText(std::to_string(LowestFreePortNumber()));
     } else {
         ShowLibraryError();
     }

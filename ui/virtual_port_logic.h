@@ -37,7 +37,8 @@ inline constexpr const char* kRemovePairQuestion =
 inline constexpr const char* kCannotRemovePhysicalPort = "Cannot remove a physical COM port.";
 inline constexpr const char* kPairRemoved = "The virtual COM port pair was removed successfully.";
 inline constexpr const char* kPairNotRemoved = "Error occurred, cannot remove the COM-port pair.";
-inline constexpr const char* kFirstPortNumberText = "1";
+// The edit offers the lowest number from 1 to this that is free.
+inline constexpr int32_t kHighestOfferedPortNumber = 255;
 // After a remove the driver may need a moment before the pair leaves the list.
 inline constexpr unsigned kRemoveCheckTimerId = 1;
 inline constexpr unsigned kRemoveCheckDelayMs = 500;
@@ -98,6 +99,9 @@ class VirtualPortController {
     void ReloadPairs();
     // ReloadPairs, then the port list from m_pairs and m_otherPorts.
     void RefreshPairList();
+    // The lowest port number the library does not report in use, up to
+    // kHighestOfferedPortNumber; 1 when all are.
+    int32_t LowestFreePortNumber();
 
     // The port list in the order shown.
     const std::vector<PortListItem>& portList() const { return items_; }

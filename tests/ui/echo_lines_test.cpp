@@ -3,6 +3,7 @@
 // recognisable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -10,9 +11,11 @@
 #include "relay/relay_worker.h"
 #include "ui/echo_display.h"
 #include "ui/echo_store.h"
+#include "ui/echo_viewport.h"
 
 using clst::EchoDisplayText;
 using clst::EchoStore;
+using clst::EchoViewport;
 
 namespace {
 
@@ -55,11 +58,30 @@ TEST(EchoStore, EveryLineReadsBackAsAddedAcrossChunksAndAfterClear) {
         added.push_back(EchoOf(block));
     }
     EchoStore store;
-    for (const auto& line : added)
+    // Bounded to three chunks, a store holds the newest lines and counts
+    // the others.
+    EchoStore bounded(3 * EchoStore::kChunkSize);
+    size_t widest = 0;
+    for (const auto& line : added) {
         store.Append(line);
+        bounded.Append(line);
+        const std::string shown = EchoDisplayText(line);
+        // Characters as shown, a Latin-1 one taking two bytes of UTF-8.
+        widest = std::max<size_t>(widest, std::count_if(shown.begin(), shown.end(), [](char c) {
+                                      return (static_cast<uint8_t>(c) & 0xC0) != 0x80;
+                                  }));
+    }
     ASSERT_EQ(store.size(), added.size());
     for (size_t i = 0; i < added.size(); ++i)
         ASSERT_EQ(store.Line(i), added[i]) << "line " << i;
+    EXPECT_EQ(store.widestLine(), widest);
+    EXPECT_EQ(store.droppedLines(), 0u);
+
+    EXPECT_LE(bounded.MemoryBytes(), bounded.maxBytes());
+    ASSERT_GT(bounded.droppedLines(), 0u);
+    ASSERT_EQ(bounded.droppedLines() + bounded.size(), added.size());
+    for (size_t i = 0; i < bounded.size(); ++i)
+        ASSERT_EQ(bounded.Line(i), added[bounded.droppedLines() + i]) << "line " << i;
 
     store.Clear();
     store.Append("41[A] ");
@@ -90,5 +112,47 @@ TEST(EchoDisplay, ControlCharactersShowAsEscapesAndLatin1AsItself) {
             EXPECT_FALSE(c < 0x20 || c == 0x7F || (c == 0xC2 && next >= 0x80 && next < 0xA0))
                 << "byte " << b << " at " << i;
         }
+    }
+}
+
+TEST(EchoViewport, FollowsTheEndUntilScrolledUpThenHoldsItsRows) {
+    // Each step, then the top row and whether the view follows the end.
+    enum Step { Rows, Lines, ScrollTo, Reset };
+    const struct {
+        Step step;
+        int64_t value, removed;
+        int64_t top;
+        bool following;
+    } steps[] = {
+        {Rows, 10, 0, 0, true},         {Lines, 5, 0, 0, true},  // fewer than fit
+        {Lines, 300, 0, 290, true},     {ScrollTo, 100, 0, 100, false},
+        {Lines, 600, 0, 100, false},    // stays put
+        {Lines, 600, 40, 60, false},    // older rows dropped
+        {Lines, 600, -1, 61, false},    // a note came in on top
+        {Lines, 600, 100, 0, false},    // its own rows went too
+        {ScrollTo, 590, 0, 590, true},  // back at the end
+        {Lines, 700, 0, 690, true},     {Rows, 20, 0, 680, true},
+        {ScrollTo, -5, 0, 0, false},    {ScrollTo, 1000, 0, 680, true},
+        {ScrollTo, 100, 0, 100, false}, {Rows, 700, 0, 0, true},  // the whole list fits
+        {Rows, 10, 0, 690, true},       {Reset, 0, 0, 0, true},
+    };
+    EchoViewport view;
+    for (const auto& s : steps) {
+        switch (s.step) {
+            case Rows:
+                view.SetRowsInView(s.value);
+                break;
+            case Lines:
+                view.Update(s.value, s.removed);
+                break;
+            case ScrollTo:
+                view.ScrollTo(s.value);
+                break;
+            case Reset:
+                view.Reset();
+                break;
+        }
+        EXPECT_EQ(std::pair(view.top(), view.following()), std::pair(s.top, s.following))
+            << "step " << &s - steps;
     }
 }

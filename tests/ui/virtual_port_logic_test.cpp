@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,8 +55,12 @@ class Scripted : public PortPairLibrary, public VirtualPortView {
             std::erase_if(pairs, [&](const PortEntry& p) { return p.pairName == name; });
         return Note(std::string("VcpRemovePair ") + name, removeWorks);
     }
+    // Taken: a number in `inUse` (the machine's own ports) or of a pair.
     int32_t VcpIsPortNumberInUse(int32_t number) override {
-        return Note("VcpIsPortNumberInUse " + std::to_string(number), number == inUse);
+        const std::string n = std::to_string(number);
+        const bool pair = std::any_of(pairs.begin(), pairs.end(),
+                                      [&](const PortEntry& p) { return p.pairName == "CNC" + n; });
+        return Note("VcpIsPortNumberInUse " + n, pair || inUse.contains(number));
     }
 
     // The dialog.
@@ -76,7 +81,7 @@ class Scripted : public PortPairLibrary, public VirtualPortView {
 
     std::vector<PortEntry> pairs;
     bool ready = true, installWorks = true, removeWorks = true, removeLeavesPairListed = false;
-    int32_t inUse = -1;
+    std::set<int32_t> inUse;
     std::string errorText, number;
     Texts shown;
     int selected = -1;
@@ -140,7 +145,7 @@ TEST_F(VirtualPortTest, ListHoldsTheLibrarysPairsAndTheOtherPortsSorted) {
     logic.LoadPortEntries({{"", "COM1", ""}, {"CNC99", "COM99", "ZADURUV99"}, {"", "com2", ""}});
     s.pairs = {{"CNC7", "COM12", "ZADURUV12"}, {"CNC3", "COM3", "ZADURUV3"}};
     logic.OnInitDialog();
-    EXPECT_EQ(Taken(), kRelist + Log{"VcpGetPair 1"});
+    EXPECT_EQ(Taken(), Log{"VcpIsPortNumberInUse 1"} + kRelist + Log{"VcpGetPair 1"});
     EXPECT_EQ(s.shown, (Texts{"COM1", "COM12-ZADURUV12", "com2", "COM3-ZADURUV3"}));
     EXPECT_EQ(s.selected, 0);
 
@@ -160,20 +165,26 @@ TEST_F(VirtualPortTest, ListHoldsTheLibrarysPairsAndTheOtherPortsSorted) {
 }
 
 TEST_F(VirtualPortTest, InstallChecksTheNumberThenRunsInsideTheWaitWindow) {
-    Open({}, {{"", "COM1", ""}});
-    s.inUse = 7;
+    // The edit offers the lowest free number: COM1 is the machine's own,
+    // COM2 a pair's; after an install, the next one.
+    s.inUse = {1, 7};
+    Open({{"CNC2", "COM2", "ZADURUV2"}}, {{"", "COM1", ""}});
+    EXPECT_EQ(s.number, "3");
     s.number = "7";
     logic.OnInstallPair();
     EXPECT_EQ(Taken(), (Log{"VcpIsPortNumberInUse 7",
                             "Message This port number is occupied, please input another number."}));
 
-    s.number = "12";
+    s.number = "3";
     logic.OnInstallPair();
-    EXPECT_EQ(Taken(), (Log{"VcpIsPortNumberInUse 12", "CreateWaitWindow", "VcpInstallPair 12",
+    EXPECT_EQ(Taken(), (Log{"VcpIsPortNumberInUse 3", "CreateWaitWindow", "VcpInstallPair 3",
                             "DestroyWaitWindow",
                             "Message A new virtual COM port pair was installed successfully."} +
-                        kRelist));
-    EXPECT_EQ(s.shown, (Texts{"COM1", "COM12-ZADURUV12"}));
+                        kRelist +
+                        Log{"VcpGetPair 1", "VcpIsPortNumberInUse 1", "VcpIsPortNumberInUse 2",
+                            "VcpIsPortNumberInUse 3", "VcpIsPortNumberInUse 4"}));
+    EXPECT_EQ(s.shown, (Texts{"COM1", "COM2-ZADURUV2", "COM3-ZADURUV3"}));
+    EXPECT_EQ(s.number, "4");
 
     // An empty edit reads as 0, and the number goes to both calls.
     s.number = "";

@@ -14,7 +14,7 @@
 #include "tests/support/message_recorder.h"
 #include "tests/support/private_port_directory.h"
 #include "tests/support/test_io.h"
-#include "ui/qt/echo_list_model.h"
+#include "ui/qt/echo_list_view.h"
 #include "ui/qt/port_setting_dlg.h"
 #include "ui/qt/tolvane_main_dlg.h"
 #include "ui/qt/virtual_com_port_dlg.h"
@@ -167,28 +167,73 @@ class WidgetsTest : public QObject {
             auto* edit = Find<QLineEdit>(dlg, kPortNumberEditName);
             auto* list = Find(dlg, kPortListName);
             auto* remove = Find<QPushButton>(dlg, kRemoveButtonName);
-            QCOMPARE(edit->text(), QString("1"));
-            edit->clear();
-            QTest::keyClicks(edit, "47x11");  // digits only
-            Find<QPushButton>(dlg, kInstallButtonName)->click();
+            auto* install = Find<QPushButton>(dlg, kInstallButtonName);
+            // The number offered is one that installs, also on a machine
+            // whose own serial port takes COM1.
+            offered_ = edit->text();
+            install->click();
             QVERIFY(pairs_.waitShown);
             QVERIFY(dlg.InfoDialog() == nullptr);
-            QCOMPARE(Items(list),
-                     (QStringList{"COM1", "COM4711-ZADURUV4711", "COM4712-ZADURUV4712"}));
+            QCOMPARE(sink.messages.size(), size_t{1});
+            QCOMPARE(sink.messages[0].text, std::string(kPairInstalled));
+            QVERIFY(Items(list).contains(QString("COM%1-ZADURUV%1").arg(offered_)));
+            QVERIFY(edit->text() != offered_);
+            edit->clear();
+            QTest::keyClicks(edit, "47x11");  // digits only
+            install->click();
+            QCOMPARE(Items(list).filter("47"),
+                     (QStringList{"COM4711-ZADURUV4711", "COM4712-ZADURUV4712"}));
 
             // The outcome of a remove comes with the re-check a moment
             // later, or at once with Escape, which ends the dialog.
-            list->setCurrentIndex(1);
-            remove->click();
-            QVERIFY(QTest::qWaitFor([&] { return sink.messages.size() == 3; }, 10000));
-            QCOMPARE(Items(list), (QStringList{"COM1", "COM4712-ZADURUV4712"}));
-            list->setCurrentIndex(1);
-            remove->click();
+            const auto select = [&](const QString& text) {
+                list->setCurrentIndex(list->findText(text));
+                remove->click();
+            };
+            select("COM4711-ZADURUV4711");
+            QVERIFY(QTest::qWaitFor([&] { return sink.messages.size() == 4; }, 10000));
+            QCOMPARE(Items(list).filter("47"), (QStringList{"COM4712-ZADURUV4712"}));
+            select("COM4712-ZADURUV4712");
             QTest::keyClick(&dlg, Qt::Key_Escape);
             QVERIFY(!dlg.WindowExists());
-            QCOMPARE(sink.messages.size(), size_t{5});
+            QCOMPARE(sink.messages.size(), size_t{6});
         });
+        QCOMPARE(pairs_.VcpRemovePair(qPrintable("CNC" + offered_)), 1);
         QCOMPARE(pairs_.VcpGetPairCount(), 0);
+    }
+
+    // Like a terminal: the list follows the end while it shows the end, and
+    // holds the rows the user scrolled up to, also while the oldest lines
+    // are dropped for the bound beneath them.
+    void echoListFollowsTheEndAndStaysWhileScrolledUp() {
+        EchoListView view(nullptr, 2 * EchoStore::kChunkSize);
+        view.resize(400, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QScrollBar* bar = view.verticalScrollBar();
+        int next = 0;
+        const auto add = [&](int lines) {
+            for (const int end = next + lines; next < end; ++next)
+                view.sink().AddString(std::to_string(next) + std::string(1000, '.'));
+            view.Poll();
+        };
+        add(1600);
+        QVERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
+        QVERIFY(view.RowText(view.rowCount() - 1).startsWith("1599."));
+        QVERIFY(view.horizontalScrollBar()->maximum() > 0);  // long lines are not cut
+
+        bar->setValue(bar->value() - 50);
+        const QString reading = view.RowText(view.rows().top());
+        add(600);  // the first chunk goes, the note comes in
+        QVERIFY(view.RowText(0).contains(" older lines dropped"));
+        QCOMPARE(view.RowText(view.rows().top()), reading);
+        QCOMPARE(bar->value(), view.rows().top());
+        QVERIFY(bar->value() < bar->maximum());
+
+        QTest::keyClick(&view, Qt::Key_End);
+        add(10);
+        QVERIFY(bar->value() == bar->maximum() && view.rows().following());
+        QVERIFY(view.RowText(view.rowCount() - 1).startsWith("2209."));
     }
 
     void mainWindowMenusTrayEchoAndClose() {
@@ -242,8 +287,8 @@ class WidgetsTest : public QObject {
         // With echo on, a command through the pair shows in the list.
         const auto rows = [&] {
             QStringList lines;
-            for (int row = 0; row < window.echoModel()->rowCount(); ++row)
-                lines << window.echoModel()->data(window.echoModel()->index(row)).toString();
+            for (int64_t row = 0; row < window.echoView()->rowCount(); ++row)
+                lines << window.echoView()->RowText(row);
             return lines;
         };
         const int fd = testing::OpenRawPort(dir_ + "/COM7");
@@ -260,12 +305,15 @@ class WidgetsTest : public QObject {
         bare.show();
         bare.close();
         QVERIFY(bare.isVisible() && bare.isMinimized());
-        QVERIFY(bare.statusBar()->currentMessage().contains("minimised"));
+        // The notice says so without covering the status panes.
+        QVERIFY(bare.notice()->isVisible() && bare.notice()->text().contains("minimised"));
+        QVERIFY(bare.pane(0)->isVisible() && bare.statusBar()->currentMessage().isEmpty());
     }
 
   private:
     std::string dir_;
     ObservedPairs pairs_;
+    QString offered_;
 };
 
 QTEST_MAIN(WidgetsTest)

@@ -61,12 +61,15 @@ int RunGuiApplication(int argc, char** argv, const std::vector<std::string>& wor
 
     StartupHooks hooks;
     UsePortPairLibrary(hooks, pairs);
+    int slot = 0;
+    hooks.claimInstanceSlot = [&slot] { return slot = ClaimInstanceSlot(); };
     hooks.showMessage = [&](const std::string& text, unsigned flags) {
         messages.ShowMessage(text, "", flags);
     };
     hooks.runMainWindow = [&](const MainWindowArguments& args) {
         MainDlgServices services;
         services.pairs = &pairs;
+        services.instanceSlot = slot;
         // Instances started with AUTORUN write confirmed settings back.
         CTolvaneMainDlg window(args, args.autorun, services);
         QObject::connect(&window, &CTolvaneMainDlg::exitRequested, &app, &QApplication::quit);

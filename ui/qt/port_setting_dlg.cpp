@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QString>
 #include <QStringList>
+#include <initializer_list>
 
 #include "ui/qt/dialog_frame.h"
 
@@ -42,33 +43,30 @@ CPortSettingDlg::CPortSettingDlg(bool saveToConfig, clst::MessageSink& messages,
 
     // Laid out like the original template: the COM side on the left, the
     // Camera Link side on the right, the buttons bottom right.
-    auto* grid = new QGridLayout;
+    grid_ = new QGridLayout;
     auto label = [this](const char* text) { return new QLabel(QString::fromLatin1(text), this); };
-    grid->addWidget(label("COM port"), 0, 0);
-    grid->addWidget(m_comboComPort, 0, 1, 1, 2);
-    grid->addWidget(physicalLabel, 1, 0);
-    grid->addWidget(m_checkShowPhysical, 1, 1, Qt::AlignLeft);
-    grid->addWidget(label("COM baud rate"), 2, 0);
-    grid->addWidget(m_comboComBaud, 2, 1);
-    grid->addWidget(label("Parity"), 3, 0);
-    grid->addWidget(m_comboParity, 3, 1);
-    grid->addWidget(label("Data bits"), 4, 0);
-    grid->addWidget(m_comboDataBits, 4, 1);
-    grid->addWidget(label("Stop bit"), 5, 0);
-    grid->addWidget(m_comboStopBit, 5, 1);
-    grid->addWidget(label("ClSer port"), 0, 4, Qt::AlignRight);
-    grid->addWidget(m_comboClSerPort, 0, 5);
-    grid->addWidget(label("Clser baud rate"), 1, 4, Qt::AlignRight);
-    grid->addWidget(m_comboClSerBaud, 1, 5, Qt::AlignLeft);
-    grid->setColumnStretch(3, 1);
+    grid_->addWidget(label("COM port"), 0, 0);
+    grid_->addWidget(m_comboComPort, 0, 1, 1, 2);
+    grid_->addWidget(physicalLabel, 1, 0);
+    grid_->addWidget(m_checkShowPhysical, 1, 1, Qt::AlignLeft);
+    grid_->addWidget(label("COM baud rate"), 2, 0);
+    grid_->addWidget(m_comboComBaud, 2, 1);
+    grid_->addWidget(label("Parity"), 3, 0);
+    grid_->addWidget(m_comboParity, 3, 1);
+    grid_->addWidget(label("Data bits"), 4, 0);
+    grid_->addWidget(m_comboDataBits, 4, 1);
+    grid_->addWidget(label("Stop bit"), 5, 0);
+    grid_->addWidget(m_comboStopBit, 5, 1);
+    labelClSerPort_ = label("ClSer port");
+    labelClSerBaud_ = label("Clser baud rate");
+    grid_->setColumnStretch(3, 1);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(m_buttonConfirm);
-    buttons->addWidget(m_buttonClose);
-    grid->addLayout(buttons, 5, 4, 1, 2);
-
-    setLayout(grid);
+    buttons_ = new QHBoxLayout;
+    buttons_->addStretch(1);
+    buttons_->addWidget(m_buttonConfirm);
+    buttons_->addWidget(m_buttonClose);
+    ArrangeClSerSide(false);
+    setLayout(grid_);
     UseFixedDialogFrame(*this, true);
     setTabOrder(m_comboComPort, m_checkShowPhysical);
     setTabOrder(m_checkShowPhysical, m_comboComBaud);
@@ -86,6 +84,27 @@ CPortSettingDlg::CPortSettingDlg(bool saveToConfig, clst::MessageSink& messages,
             [this] { logic_.OnShowPhysicalPorts(); });
     connect(m_buttonConfirm, &QPushButton::clicked, this, [this] { logic_.OnConfirm(); });
     connect(m_buttonClose, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CPortSettingDlg::ArrangeClSerSide(bool below) {
+    for (QWidget* widget : std::initializer_list<QWidget*>{labelClSerPort_, labelClSerBaud_,
+                                                           m_comboClSerPort, m_comboClSerBaud}) {
+        grid_->removeWidget(widget);
+    }
+    grid_->removeItem(buttons_);
+    if (below) {
+        grid_->addWidget(labelClSerPort_, 6, 0);
+        grid_->addWidget(m_comboClSerPort, 6, 1, 1, 2);
+        grid_->addWidget(labelClSerBaud_, 7, 0);
+        grid_->addWidget(m_comboClSerBaud, 7, 1);
+        grid_->addLayout(buttons_, 8, 0, 1, 3);
+    } else {
+        grid_->addWidget(labelClSerPort_, 0, 4, Qt::AlignRight);
+        grid_->addWidget(m_comboClSerPort, 0, 5);
+        grid_->addWidget(labelClSerBaud_, 1, 4, Qt::AlignRight);
+        grid_->addWidget(m_comboClSerBaud, 1, 5, Qt::AlignLeft);
+        grid_->addLayout(buttons_, 5, 4, 1, 2);
+    }
 }
 
 QComboBox* CPortSettingDlg::MakeCombo(const char* objectName) {
@@ -132,6 +151,11 @@ clst::ConnectionSettings CPortSettingDlg::GetSettings() {
 
 int CPortSettingDlg::DoModal() {
     logic_.OnInitDialog();
+    // The screen may have changed since the last opening.
+    ArrangeClSerSide(false);
+    layout()->activate();
+    const clst::FrameMargins frame = FrameOf(*this);
+    ArrangeClSerSide(sizeHint().width() + frame.left + frame.right > AvailableArea(*this).width);
     m_comboComPort->setFocus();
     running_ = true;
     const int result = exec();

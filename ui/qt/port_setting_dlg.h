@@ -12,6 +12,9 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
+class QHBoxLayout;
+class QLabel;
 class QPushButton;
 
 class CPortSettingDlg : public QDialog,
@@ -51,6 +54,9 @@ class CPortSettingDlg : public QDialog,
 
     QComboBox* Combo(clst::PortSettingsList list) const;
     QComboBox* MakeCombo(const char* objectName);
+    // The Camera Link side beside the COM side, as the template has it, or
+    // below it on a screen too narrow for both (a small one at scale 2).
+    void ArrangeClSerSide(bool below);
 
     clst::PortSettingsLogic logic_;
     bool running_ = false;
@@ -64,4 +70,8 @@ class CPortSettingDlg : public QDialog,
     QCheckBox* m_checkShowPhysical;
     QPushButton* m_buttonConfirm;
     QPushButton* m_buttonClose;
+    QGridLayout* grid_;
+    QHBoxLayout* buttons_;
+    QLabel* labelClSerPort_;
+    QLabel* labelClSerBaud_;
 };

@@ -5,20 +5,20 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
-#include <QScreen>
 #include <QStatusBar>
-#include <QStyledItemDelegate>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
 #include <algorithm>
 
 #include "connections/system_discovery_backend.h"
 #include "portpairs/port_pair_library.h"
 #include "ui/qt/about_dlg.h"
-#include "ui/qt/echo_list_model.h"
+#include "ui/qt/dialog_frame.h"
+#include "ui/qt/echo_list_view.h"
 #include "ui/qt/port_setting_dlg.h"
 #include "ui/qt/virtual_com_port_dlg.h"
 #include "ui/tray_logic.h"
@@ -27,19 +27,8 @@ namespace {
 
 constexpr const char* kNoTrayNotice =
     "No notification area on this desktop: the window is minimised instead of hidden.";
-
-// Lines cannot be selected, so the focus frame on the current line would
-// only look like a selection.
-class NoFocusFrameDelegate : public QStyledItemDelegate {
-  public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
-        QStyleOptionViewItem plain(option);
-        plain.state &= ~QStyle::State_HasFocus;
-        QStyledItemDelegate::paint(painter, plain, index);
-    }
-};
+// The window's template: 395 x 298 dialog units below its menu bar.
+constexpr clst::Size kMainWindowUnits{395, 298};
 
 bool IsSwallowedKey(const QEvent* event) {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
@@ -58,27 +47,42 @@ CTolvaneMainDlg::CTolvaneMainDlg(const clst::MainWindowArguments& args, bool sav
       messages_(services.messages != nullptr ? services.messages : &ownMessages_),
       pairs_(*services.pairs),
       trayAvailable_(services.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable())),
+      instanceSlot_(services.instanceSlot),
       tray_(this) {
     setWindowTitle(QString::fromLatin1(clst::kMainWindowCaption));
     setWindowIcon(CSystemTray::LoadIcon(clst::kAppIconId));
-    resize(600, 480);
-    // Dialogs open centred over this window, also while it is hidden in the
-    // tray and has never been shown; so it starts centred on its screen.
-    if (const QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
 
-    echoModel_ = new EchoListModel(this);
-    echoView_ = new QListView(this);
+    echoView_ = new EchoListView(this);
     echoView_->setObjectName(QStringLiteral("echoList"));
-    echoView_->setModel(echoModel_);
-    echoView_->setUniformItemSizes(true);
-    echoView_->setSelectionMode(QAbstractItemView::NoSelection);
-    echoView_->setItemDelegate(new NoFocusFrameDelegate(echoView_));
-    echoView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    echoView_->setLayoutMode(QListView::Batched);
     echoView_->installEventFilter(this);
-    echoModel_->SetView(echoView_);
-    setCentralWidget(echoView_);
+    // Notices sit above the list, never over the status panes, and stay
+    // until the user closes them.
+    noticeBar_ = new QWidget(this);
+    noticeBar_->setObjectName(QStringLiteral("noticeBar"));
+    noticeBar_->setBackgroundRole(QPalette::ToolTipBase);
+    noticeBar_->setAutoFillBackground(true);
+    noticeText_ = new QLabel(noticeBar_);
+    noticeText_->setObjectName(QStringLiteral("notice"));
+    noticeText_->setWordWrap(true);
+    noticeText_->setForegroundRole(QPalette::ToolTipText);
+    auto* dismiss = new QToolButton(noticeBar_);
+    dismiss->setObjectName(QStringLiteral("dismissNotice"));
+    dismiss->setAutoRaise(true);
+    dismiss->setText(QStringLiteral("\u00d7"));
+    dismiss->setToolTip(QStringLiteral("Close this notice"));
+    connect(dismiss, &QToolButton::clicked, noticeBar_, &QWidget::hide);
+    auto* noticeLayout = new QHBoxLayout(noticeBar_);
+    noticeLayout->setContentsMargins(6, 3, 3, 3);
+    noticeLayout->addWidget(noticeText_, 1);
+    noticeLayout->addWidget(dismiss, 0, Qt::AlignTop);
+    noticeBar_->hide();
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(noticeBar_);
+    layout->addWidget(echoView_, 1);
+    setCentralWidget(central);
 
     BuildMenus();
     BuildStatusBar();
@@ -99,6 +103,20 @@ CTolvaneMainDlg::CTolvaneMainDlg(const clst::MainWindowArguments& args, bool sav
     virtualPortMessages_.SetParent(virtualPorts_.get());
     controller_ = std::make_unique<clst::MainWindowController>(*this, *portSettings_, *backend_,
                                                                pairs_, args);
+    // Dialogs open centred over this window, also while it is hidden in the
+    // tray and has never been shown; so it is placed from the start.
+    PlaceOnScreen();
+}
+
+void CTolvaneMainDlg::PlaceOnScreen() {
+    // Dialog units of the window's font, as Windows measures them: the
+    // average width of the letters, and the font's height.
+    const QFontMetrics metrics(font());
+    const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const int baseX = (metrics.horizontalAdvance(letters) / 26 + 1) / 2;
+    clst::Size wanted = clst::DialogUnitsToPixels(kMainWindowUnits, baseX, metrics.height());
+    wanted.height += menuBar()->sizeHint().height();
+    ::PlaceOnScreen(*this, wanted, instanceSlot_);
 }
 
 CTolvaneMainDlg::~CTolvaneMainDlg() {
@@ -223,7 +241,7 @@ void CTolvaneMainDlg::StopTimer(unsigned id) {
 }
 
 clst::EchoSink* CTolvaneMainDlg::EchoList() {
-    return &echoModel_->sink();
+    return &echoView_->sink();
 }
 
 void CTolvaneMainDlg::MinimizeToTray() {
@@ -249,7 +267,7 @@ void CTolvaneMainDlg::InstallTrayIcon(const std::string& tip, int iconId) {
 }
 
 void CTolvaneMainDlg::ClearEchoList() {
-    echoModel_->Clear();
+    echoView_->Clear();
 }
 
 void CTolvaneMainDlg::RunAboutBox() {
@@ -283,9 +301,14 @@ void CTolvaneMainDlg::EndProgram() {
 void CTolvaneMainDlg::HideToTray() {
     if (!trayAvailable_ && !trayNoticeShown_) {
         trayNoticeShown_ = true;
-        statusBar()->showMessage(QString::fromLatin1(kNoTrayNotice), 15000);
+        ShowNotice(QString::fromLatin1(kNoTrayNotice));
     }
     ::HideToTray(this, trayAvailable_);
+}
+
+void CTolvaneMainDlg::ShowNotice(const QString& text) {
+    noticeText_->setText(text);
+    noticeBar_->show();
 }
 
 void CTolvaneMainDlg::ShowFromTray() {
@@ -300,6 +323,17 @@ void CTolvaneMainDlg::closeEvent(QCloseEvent* event) {
     }
     event->ignore();
     HideToTray();
+}
+
+void CTolvaneMainDlg::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    // The frame is estimated until the window manager has drawn it; the
+    // first time it is known, the window is pulled onto the screen if the
+    // estimate fell short.
+    if (!frameChecked_ && isVisible() && FrameKnown(*this)) {
+        frameChecked_ = true;
+        KeepFrameOnScreen(*this);
+    }
 }
 
 void CTolvaneMainDlg::changeEvent(QEvent* event) {

@@ -16,10 +16,9 @@
 
 class QAction;
 class QLabel;
-class QListView;
 class QMenu;
 class QTimer;
-class EchoListModel;
+class EchoListView;
 class CPortSettingDlg;
 class CVirtualCOMPortDlg;
 
@@ -35,6 +34,7 @@ struct MainDlgServices {
     clst::MessageSink* messages = nullptr;        // null: message boxes over the window
     clst::DiscoveryBackend* discovery = nullptr;  // null: the system's boards and ports
     std::optional<bool> trayAvailable;            // unset: as the desktop says
+    int instanceSlot = 0;                         // a later instance opens cascaded
 };
 
 class CTolvaneMainDlg : public QMainWindow, public clst::MainWindowView {
@@ -63,8 +63,10 @@ class CTolvaneMainDlg : public QMainWindow, public clst::MainWindowView {
     clst::MainWindowController& controller() { return *controller_; }
     QAction* action(uint32_t commandId) const;
     QLabel* pane(int index) const;
-    QListView* echoView() const { return echoView_; }
-    EchoListModel* echoModel() const { return echoModel_; }
+    EchoListView* echoView() const { return echoView_; }
+    // The notice above the echo list (no notification area, ...); hidden
+    // until there is one, and until the user closes it.
+    QLabel* notice() const { return noticeText_; }
     CSystemTray& tray() { return tray_; }
     bool trayAvailable() const { return trayAvailable_; }
     bool programEnded() const { return ended_; }
@@ -97,6 +99,7 @@ class CTolvaneMainDlg : public QMainWindow, public clst::MainWindowView {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -105,6 +108,10 @@ class CTolvaneMainDlg : public QMainWindow, public clst::MainWindowView {
     void BuildMenus();
     void BuildStatusBar();
     void SizeStatusPanes();
+    // Size from the template's dialog units, limited to the screen, cascaded
+    // by the instance slot.
+    void PlaceOnScreen();
+    void ShowNotice(const QString& text);
     QAction* AddCommand(QMenu* menu, const char* text, uint32_t commandId);
 
     clst::QtMessageBox ownMessages_;
@@ -116,11 +123,15 @@ class CTolvaneMainDlg : public QMainWindow, public clst::MainWindowView {
     bool trayNoticeShown_ = false;
     bool ended_ = false;
     bool startInTray_ = false;
+    // Until the window manager's real frame has been seen on the screen.
+    bool frameChecked_ = false;
+    int instanceSlot_;
     std::unique_ptr<clst::DiscoveryBackend> ownBackend_;
     clst::DiscoveryBackend* backend_;
     CSystemTray tray_;
-    EchoListModel* echoModel_;
-    QListView* echoView_;
+    EchoListView* echoView_;
+    QWidget* noticeBar_;
+    QLabel* noticeText_;
     QLabel* panes_[4] = {};
     std::map<uint32_t, QAction*> actions_;
     std::map<unsigned, QTimer*> timers_;
