@@ -4,7 +4,9 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "platform/port_directory.h"
@@ -63,6 +65,19 @@ int ParsePortNumber(const char* text) {
     return value;
 }
 
+// Bytes of the camera side that the pair dropped because no program had its
+// COM end open, from the line file its host keeps ("dropped=<n>" in
+// <dir>/CNC<n>.lines); 0 when there is none.
+unsigned long long DroppedBytes(const std::string& dir, const std::string& pairName) {
+    std::ifstream in(dir + "/" + pairName + ".lines");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("dropped=", 0) == 0) {
+            return std::strtoull(line.c_str() + 8, nullptr, 10);
+        }
+    }
+    return 0;
+}
+
 struct Pair {
     std::string name, first, second;
 };
@@ -92,6 +107,10 @@ bool ListPairs(clst::PortPairLibrary& library, std::string& lines, int& listed,
         const int number = ParsePortNumber(name + 3);
         if (number >= 0 && clst::IsWineComMapped(winePrefix, number, dir + "/" + first)) {
             lines += "  Wine: " + winePrefix + "/dosdevices/com" + std::to_string(number);
+        }
+        if (const unsigned long long dropped = DroppedBytes(dir, name); dropped > 0) {
+            lines +=
+                "  dropped " + std::to_string(dropped) + " bytes while " + first + " was closed";
         }
         lines += "\n";
         ++listed;
