@@ -341,7 +341,16 @@ TEST_F(PortPairTest, RemovedOrKilledPairsFreeTheirNumberAndNothingElse) {
     ASSERT_TRUE(WaitFor([&] { return library_.VcpIsPortNumberInUse(23) == 0; }, kHangGuard));
     ASSERT_NE(library_.VcpInstallPair(23), 0) << library_.LastErrorText();
     EXPECT_NE(HostPid(23), host23);
+    // Temporary files of a host that died while writing go with a listing;
+    // the live host's stay.
+    const std::string dead = std::to_string(host31), live = std::to_string(HostPid(12));
+    for (const std::string& name : {".CNC12.lines." + dead, ".CNC12.lines." + live})
+        WriteWholeFile(Path(name), "");
+    fs::create_symlink("/dev/null", Path(".ZADURUV23." + dead));
     EXPECT_EQ(List(), "CNC12 CNC23");
+    EXPECT_TRUE(fs::exists(Path(".CNC12.lines." + live)));
+    for (const std::string& name : {".CNC12.lines." + dead, ".ZADURUV23." + dead})
+        EXPECT_FALSE(fs::exists(fs::symlink_status(Path(name)))) << name;
     EXPECT_FALSE(ProcessGone(HostPid(12)));
 
     for (const char* bad : {"CNC7", "COM12", "CNC", "CNC12x", "cnc12", ""}) {
