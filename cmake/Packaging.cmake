@@ -38,17 +38,19 @@ install(FILES ${PROJECT_SOURCE_DIR}/etc/emulation.ini
 install(FILES ${PROJECT_SOURCE_DIR}/docs/man/clsertolvane.1
               ${PROJECT_SOURCE_DIR}/docs/man/clsertolvane-pairs.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-# The systemd user unit names the programs by their installed path, which is
-# known only at install time (cmake --install --prefix, or /usr in the
-# package). share/systemd/user is where systemctl --user looks for /usr,
-# /usr/local and ~/.local installs alike.
-install(CODE "
-    set(CLST_BINDIR \"\${CMAKE_INSTALL_PREFIX}/bin\")
-    configure_file(\"${PROJECT_SOURCE_DIR}/packaging/clsertolvane@.service.in\"
-                   \"${CMAKE_BINARY_DIR}/install-unit/clsertolvane@.service\" @ONLY)
-    file(INSTALL \"${CMAKE_BINARY_DIR}/install-unit/clsertolvane@.service\"
-         DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/systemd/user\")
-")
+# The systemd user units (the relay, and the pair it needs) name the programs
+# by their installed path, which is known only at install time (cmake
+# --install --prefix, or /usr in the package). share/systemd/user is where
+# systemctl --user looks for /usr, /usr/local and ~/.local installs alike.
+foreach(_unit clsertolvane@.service clsertolvane-pair@.service)
+    install(CODE "
+        set(CLST_BINDIR \"\${CMAKE_INSTALL_PREFIX}/bin\")
+        configure_file(\"${PROJECT_SOURCE_DIR}/packaging/${_unit}.in\"
+                       \"${CMAKE_BINARY_DIR}/install-unit/${_unit}\" @ONLY)
+        file(INSTALL \"${CMAKE_BINARY_DIR}/install-unit/${_unit}\"
+             DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/systemd/user\")
+    ")
+endforeach()
 
 # cpack -G DEB (from the build directory).
 set(CPACK_PACKAGE_NAME clsertolvane)

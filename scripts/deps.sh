@@ -15,7 +15,7 @@ test_packages=(
     clang clang-format clang-tidy cppcheck libclang-rt-14-dev
     libgtest-dev libgmock-dev
     socat tio python3-serial procps dpkg-dev
-    gcc-mingw-w64-x86-64 wine ser2net
+    gcc-mingw-w64-x86-64 wine ser2net systemd man-db
     xvfb xauth openbox trayer xdotool x11-utils imagemagick
 )
 
