@@ -13,15 +13,21 @@
 namespace maro_vcp {
 
 PairEnd::~PairEnd() {
-    if (own_ >= 0) {
-        close(own_);
-    }
-    if (master_ >= 0) {
-        close(master_);
+    for (const int fd : {own_, master_, retired_}) {
+        if (fd >= 0) {
+            close(fd);
+        }
     }
 }
 
-bool PairEnd::OpenPty(int inotifyFd) {
+void PairEnd::DropRetired(Clock::time_point now) {
+    if (retired_ >= 0 && retiredUntil_.Passed(now)) {
+        close(retired_);
+        retired_ = -1;
+    }
+}
+
+bool PairEnd::OpenPty(int inotifyFd, Clock::time_point now) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (master < 0) {
         return false;
@@ -61,7 +67,11 @@ bool PairEnd::OpenPty(int inotifyFd) {
         if (own_ >= 0) {
             close(own_);
         }
-        close(master_);
+        if (retired_ >= 0) {
+            close(retired_);
+        }
+        retired_ = master_;
+        retiredUntil_ = clst::platform::Deadline(now + kRetiredTime);
     }
     master_ = master;
     inotifyFd_ = inotifyFd;

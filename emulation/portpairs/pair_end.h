@@ -51,9 +51,17 @@ class PairEnd {
     PairEnd& operator=(const PairEnd&) = delete;
 
     // Opens a raw pty (with the line settings of the current one, when there
-    // is one) and watches its slave node on `inotifyFd`; the old pty, if
-    // any, is closed. False with errno set; the end is unchanged then.
-    bool OpenPty(int inotifyFd);
+    // is one) and watches its slave node on `inotifyFd`. False with errno
+    // set; the end is unchanged then. An old pty is kept (refusing opens as
+    // before) for kRetiredTime, so that a program that looked up the link
+    // just before it was pointed at the new pty gets EBUSY and tries again,
+    // not "no such file".
+    bool OpenPty(int inotifyFd, Clock::time_point now);
+    static constexpr auto kRetiredTime = std::chrono::seconds(1);
+    // Closes an old pty once its time is over.
+    void DropRetired(Clock::time_point now);
+    bool retiring() const { return retired_ >= 0; }
+    clst::platform::Deadline retiredUntil() const { return retiredUntil_; }
 
     int master() const { return master_; }
     const std::string& slave() const { return slave_; }
@@ -100,6 +108,8 @@ class PairEnd {
 
     const bool freshInput_;
     int master_ = -1;
+    int retired_ = -1;
+    clst::platform::Deadline retiredUntil_;
     int inotifyFd_ = -1;
     int watch_ = -1;
     std::string slave_;

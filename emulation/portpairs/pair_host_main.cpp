@@ -180,11 +180,11 @@ bool Link(int i, bool replace) {
 // everybody: the end gets a new pty behind the same links. Nobody has the
 // old one open, so no client loses its port; what waited in it for the next
 // holder is lost.
-void RenewStuckEnd(int i, int inotifyFd, Direction& from) {
+void RenewStuckEnd(int i, int inotifyFd, Direction& from, Clock::time_point now) {
     PairEnd& end = *g_ends[i];
     while (from.HasRoom() && from.Fill(end.master()) == Direction::Read::kSome) {
     }
-    if (end.OpenPty(inotifyFd)) {
+    if (end.OpenPty(inotifyFd, now)) {
         Link(i, true);
         PublishState();
         g_lineRate.SetMasters(g_com.master(), g_device.master());
@@ -254,6 +254,9 @@ void Relay(int signalFd, int inotifyFd, maro_vcp::LinesFile& lines) {
             if (end->claimPending()) {
                 earlier(end->claimDue());
             }
+            if (end->retiring()) {
+                earlier(end->retiredUntil());
+            }
         }
         if (lines.waiting()) {
             earlier(lines.due());
@@ -289,8 +292,9 @@ void Relay(int signalFd, int inotifyFd, maro_vcp::LinesFile& lines) {
             }
             end.Settle(now);
             if (end.stuck()) {
-                RenewStuckEnd(i, inotifyFd, *from[i]);
+                RenewStuckEnd(i, inotifyFd, *from[i], now);
             }
+            end.DropRetired(now);
         }
         // A rate change without bytes after it still goes over.
         g_lineRate.Look(g_toDevice.size());
@@ -338,7 +342,7 @@ int Run() {
         Fail("cannot watch the ports");
     }
     for (PairEnd* end : g_ends) {
-        if (!end->OpenPty(inotifyFd)) {
+        if (!end->OpenPty(inotifyFd, Clock::now())) {
             Fail("cannot open a pseudo terminal");
         }
     }
