@@ -143,9 +143,13 @@ void PairEnd::Look(Clock::time_point now) {
     }
 }
 
+// The delay counts from the first sign of a holder: later opens and closes
+// (the host's own among them) do not put a due claim off.
 void PairEnd::ArmClaim(Clock::time_point now) {
+    if (!claimPending_ || claimDue_.when() > now + kClaimDelay) {
+        claimDue_ = clst::platform::Deadline(now + kClaimDelay);
+    }
     claimPending_ = true;
-    claimDue_ = clst::platform::Deadline(now + kClaimDelay);
 }
 
 void PairEnd::BecomeFree(bool tidy) {

@@ -312,9 +312,13 @@ TEST_F(PortPairTest, EndsAreClaimedForEveryHolderAndOnlyForHolders) {
     for (int i = 0; i < queue / 2 + 100; ++i)
         touch(Path("ZADURUV104"));
     ASSERT_EQ(kill(host, SIGCONT), 0);
-    std::this_thread::sleep_for(milliseconds(200));
+    // The host reads its whole queue in one turn: once it shows this open, it
+    // has looked again after the overflow.
+    const int marker = Open("ZADURUV104");
+    EXPECT_TRUE(WaitFor([this] { return Lines(104).deviceOpen; }, kHangGuard));
     for (const auto end = Clock::now() + milliseconds(300); Clock::now() < end;)
         ASSERT_TRUE(Refused("COM104")) << "a second program got the end of a hidden holder";
+    close(marker);
     kill(hidden.pid, SIGKILL);
     EXPECT_TRUE(WaitFor([this] { return !Refused("COM104"); }, kHangGuard));
 }
