@@ -16,6 +16,7 @@ test_packages=(
     libgtest-dev libgmock-dev
     socat tio python3-serial procps dpkg-dev lintian
     gcc-mingw-w64-x86-64 gcc-mingw-w64-i686 gcc-multilib wine ser2net minicom tmux
+    systemd man-db
     xvfb xauth openbox trayer xdotool x11-utils imagemagick
 )
 

@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "platform/port_directory.h"
@@ -71,6 +73,19 @@ int ParsePortNumber(const char* text) {
     return value;
 }
 
+// Bytes of the camera side that the pair dropped because no program had its
+// COM end open, from the line file its host keeps ("dropped=<n>" in
+// <dir>/CNC<n>.lines); 0 when there is none.
+unsigned long long DroppedBytes(const std::string& dir, const std::string& pairName) {
+    std::ifstream in(dir + "/" + pairName + ".lines");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("dropped=", 0) == 0) {
+            return std::strtoull(line.c_str() + 8, nullptr, 10);
+        }
+    }
+    return 0;
+}
+
 struct Pair {
     std::string name, first, second;
 };
@@ -106,6 +121,10 @@ bool ListPairs(clst::PortPairLibrary& library, std::string& lines, int& listed,
         if (number >= 0 && clst::SavedWinePortEntry(winePrefix, number, saved) &&
             saved == comPath) {
             lines += "  (in Wine's port table)";
+        }
+        if (const unsigned long long dropped = DroppedBytes(dir, name); dropped > 0) {
+            lines +=
+                "  dropped " + std::to_string(dropped) + " bytes while " + first + " was closed";
         }
         lines += "\n";
         ++listed;

@@ -185,6 +185,36 @@ int NumberOf(const std::string& name, const char* prefix) {
     return maro_vcp::ParseNumberedName(name, prefix);
 }
 
+// A host writes its line file and renews its links under ".<name>.<pid>"
+// and renames them into place; one that died in between leaves them. They
+// belong to a dead host unless the live host of that pair has that pid.
+bool IsDeadHostsTemporary(const std::string& dir, const std::string& name) {
+    const size_t dot = name.rfind('.');
+    if (name.size() < 2 || name[0] != '.' || dot == 0 || dot + 1 == name.size() ||
+        name.find_first_not_of("0123456789", dot + 1) != std::string::npos) {
+        return false;
+    }
+    const std::string base = name.substr(1, dot - 1);
+    const std::string lines = maro_vcp::kLinesSuffix;
+    int number = -1;
+    if (base.size() > lines.size() &&
+        base.compare(base.size() - lines.size(), lines.size(), lines) == 0) {
+        number = NumberOf(base.substr(0, base.size() - lines.size()), "CNC");
+    } else {
+        for (const char* prefix : {"COM", "ZADURUV", "MAROCOM"}) {
+            number = std::max(number, NumberOf(base, prefix));
+        }
+    }
+    if (number < 0) {
+        return false;
+    }
+    const std::string state = PathIn(dir, maro_vcp::StateFileName(number));
+    std::string text;
+    maro_vcp::PairState live;
+    return !(ReadText(state, text) && maro_vcp::ParseState(text, live) && IsLockHeld(state) &&
+             std::to_string(live.pid) == name.substr(dot + 1));
+}
+
 // Removes what dead hosts left behind. Call with the directory lock held.
 void CleanLeftovers(const std::string& dir) {
     DIR* listing = opendir(dir.c_str());
@@ -205,6 +235,10 @@ void CleanLeftovers(const std::string& dir) {
             if (!IsLockHeld(path)) {
                 unlink(path.c_str());
             }
+            continue;
+        }
+        if (IsDeadHostsTemporary(dir, name)) {
+            unlink(PathIn(dir, name).c_str());
             continue;
         }
         if (name.size() <= suffix.size() ||

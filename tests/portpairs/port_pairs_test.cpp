@@ -5,9 +5,12 @@
 // files (pids that wrap, out of range) are the pair_names fuzz target's.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -75,6 +78,11 @@ class PortPairTest : public ::testing::Test {
         }
         return names;
     }
+    maro_vcp::PairLines Lines(int number) const {
+        maro_vcp::PairLines lines;
+        maro_vcp::ParseLines(ReadWholeFile(Path(maro_vcp::LinesFileName(number))), lines);
+        return lines;
+    }
     pid_t HostPid(int number) const {
         maro_vcp::PairState state;
         maro_vcp::ParseState(ReadWholeFile(Path(maro_vcp::StateFileName(number))), state);
@@ -86,6 +94,14 @@ class PortPairTest : public ::testing::Test {
     // An end opened as a serial program does; what a test leaves open goes
     // with the process.
     int Open(const std::string& name) const { return OpenRawPort(Path(name)); }
+    // Whether another program's open of the end is refused as busy.
+    bool Refused(const std::string& name) const {
+        const int fd = open(Path(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const bool busy = fd < 0 && errno == EBUSY;
+        if (fd >= 0)
+            close(fd);
+        return busy;
+    }
     // Runs a command (stderr into the output too): its exit code, -1 when it
     // did not exit normally.
     static int Run(const std::string& command, std::string& output) {
@@ -171,6 +187,142 @@ TEST_F(PortPairTest, PairCarriesEveryByteUnchangedBoundedAndWhileItsEndsComeAndG
     EXPECT_EQ(Through(dev, com, "after"), "after");
 }
 
+// A camera that talks while no program has the COM end open (a real line
+// loses those bytes): the device end never stalls, the bytes are counted, and
+// the next program on the COM end reads only what was sent after its open,
+// also when the program before it left bytes unread.
+TEST_F(PortPairTest, BytesForAClosedComEndAreDroppedAndCountedNeverQueued) {
+    ASSERT_NE(library_.VcpInstallPair(102), 0) << library_.LastErrorText();
+    const int dev = Open("ZADURUV102");
+    ASSERT_GE(dev, 0);
+    const std::string chunk(4096, 'x');
+    size_t sent = 0;
+    while (sent < 64 * chunk.size() && WriteAll(dev, chunk.data(), chunk.size(), kHangGuard))
+        sent += chunk.size();
+    ASSERT_EQ(sent, 64 * chunk.size()) << "the device end stalled";
+    EXPECT_TRUE(WaitFor([&] { return Lines(102).dropped == sent; }, kHangGuard))
+        << Lines(102).dropped;
+    EXPECT_TRUE(Lines(102).deviceOpen && !Lines(102).comOpen);
+    std::string listed;
+    Run(tool_ + "list", listed);
+    EXPECT_NE(listed.find("dropped " + std::to_string(sent) + " bytes"), std::string::npos)
+        << listed;
+    int com = Open("COM102");
+    EXPECT_TRUE(WaitFor([&] { return Lines(102).comOpen && Refused("COM102"); }, kHangGuard));
+    ASSERT_TRUE(WriteAll(dev, "unread"));
+    EXPECT_EQ(ReadFor(com, 1, kHangGuard), "u");  // the rest waits unread in the port
+    close(com);
+    com = Open("COM102");
+    EXPECT_EQ(ReadFor(com, 1, milliseconds(100)), "");
+    EXPECT_EQ(Through(dev, com, "fresh"), "fresh");
+    EXPECT_EQ(Lines(102).dropped, sent);
+}
+
+// The host's other duties go on while bytes flow without a pause: a line
+// rate that a client sets and at once writes after reaches the device end
+// before those bytes, and a wiped port directory ends the host.
+TEST_F(PortPairTest, BusyHostCarriesRatesInOrderAndEndsWithItsDirectory) {
+    ASSERT_NE(library_.VcpInstallPair(103), 0) << library_.LastErrorText();
+    const int com = Open("COM103"), dev = Open("ZADURUV103");
+    ASSERT_TRUE(com >= 0 && dev >= 0);
+    const speed_t rates[] = {B9600, B19200, B38400, B57600, B230400};
+    auto setRate = [com](speed_t rate) {
+        termios tio{};
+        return tcgetattr(com, &tio) == 0 && cfsetspeed(&tio, rate) == 0 &&
+               tcsetattr(com, TCSANOW, &tio) == 0;
+    };
+    for (int round = 0; round < 200; ++round) {
+        const speed_t before = rates[(2 * round) % 5], after = rates[(2 * round + 1) % 5];
+        ASSERT_TRUE(setRate(before) && WriteAll(com, "a") && setRate(after) && WriteAll(com, "b"));
+        ASSERT_EQ(ReadFor(dev, 2, kHangGuard), "ab");
+        termios tio{};
+        ASSERT_EQ(tcgetattr(dev, &tio), 0);
+        ASSERT_EQ(cfgetospeed(&tio), after) << "round " << round;
+    }
+
+    const pid_t host = HostPid(103);
+    std::atomic<bool> done{false};
+    std::thread traffic([&] {
+        char buffer[256] = {};
+        while (!done) {
+            ssize_t ignored = write(dev, buffer, sizeof buffer);
+            ignored = read(com, buffer, sizeof buffer);
+            (void)ignored;
+        }
+    });
+    std::this_thread::sleep_for(milliseconds(300));
+    for (const auto& entry : fs::directory_iterator(dir_))
+        fs::remove_all(entry.path());
+    EXPECT_TRUE(WaitUntilGone(host)) << "the busy host outlived its port directory";
+    done = true;
+    traffic.join();
+}
+
+// Which programs hold an end is the kernel's own count, so a holder the host
+// cannot see in /proc (another user's, or one that is not dumpable) keeps
+// the end also when the host lost events; and an open that ends at once
+// (stty setting the line) leaves the end free for the next program.
+TEST_F(PortPairTest, EndsAreClaimedForEveryHolderAndOnlyForHolders) {
+    ASSERT_NE(library_.VcpInstallPair(104), 0) << library_.LastErrorText();
+    const std::string com = Path("COM104");
+    auto touch = [](const std::string& path) {
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd >= 0)
+            close(fd);
+        return fd >= 0;
+    };
+    for (int round = 0; round < 50; ++round) {
+        const auto opened = Clock::now();
+        const int fd = open(com.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0) << round;
+        usleep(1000);  // the host sees the open
+        close(fd);
+        const bool brief = Clock::now() - opened < milliseconds(3);  // well within the claim delay
+        EXPECT_TRUE(touch(com) || !brief) << "round " << round << ": " << std::strerror(errno);
+        ASSERT_TRUE(WaitFor([&] { return !Lines(104).comOpen; }, kHangGuard));
+    }
+
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    struct Reaped {
+        pid_t pid;
+        ~Reaped() {
+            if (pid > 0 && kill(pid, SIGKILL) == 0)
+                waitpid(pid, nullptr, 0);
+        }
+    } hidden{fork()};
+    ASSERT_GE(hidden.pid, 0);
+    if (hidden.pid == 0) {
+        prctl(PR_SET_DUMPABLE, 0);
+        const char byte = open(com.c_str(), O_RDWR | O_NOCTTY) >= 0 ? '1' : '0';
+        if (write(ready[1], &byte, 1) == 1)
+            pause();
+        _exit(0);
+    }
+    char byte = 0;
+    EXPECT_TRUE(read(ready[0], &byte, 1) == 1 && byte == '1');
+    close(ready[0]);
+    close(ready[1]);
+    EXPECT_TRUE(WaitFor([this] { return Refused("COM104"); }, kHangGuard));
+    // More opens and closes than the host's event queue holds, while it is
+    // stopped: the queue overflows and the host must look again.
+    const pid_t host = HostPid(104);
+    const int queue = std::atoi(ReadWholeFile("/proc/sys/fs/inotify/max_queued_events").c_str());
+    ASSERT_EQ(kill(host, SIGSTOP), 0);
+    for (int i = 0; i < queue / 2 + 100; ++i)
+        touch(Path("ZADURUV104"));
+    ASSERT_EQ(kill(host, SIGCONT), 0);
+    // The host reads its whole queue in one turn: once it shows this open, it
+    // has looked again after the overflow.
+    const int marker = Open("ZADURUV104");
+    EXPECT_TRUE(WaitFor([this] { return Lines(104).deviceOpen; }, kHangGuard));
+    for (const auto end = Clock::now() + milliseconds(300); Clock::now() < end;)
+        ASSERT_TRUE(Refused("COM104")) << "a second program got the end of a hidden holder";
+    close(marker);
+    kill(hidden.pid, SIGKILL);
+    EXPECT_TRUE(WaitFor([this] { return !Refused("COM104"); }, kHangGuard));
+}
+
 // What the program meets when a pair goes while it is connected is in
 // faults_end_to_end; here: only that pair goes, and its number is free again.
 TEST_F(PortPairTest, RemovedOrKilledPairsFreeTheirNumberAndNothingElse) {
@@ -193,7 +345,16 @@ TEST_F(PortPairTest, RemovedOrKilledPairsFreeTheirNumberAndNothingElse) {
     ASSERT_TRUE(WaitFor([&] { return library_.VcpIsPortNumberInUse(23) == 0; }, kHangGuard));
     ASSERT_NE(library_.VcpInstallPair(23), 0) << library_.LastErrorText();
     EXPECT_NE(HostPid(23), host23);
+    // Temporary files of a host that died while writing go with a listing;
+    // the live host's stay.
+    const std::string dead = std::to_string(host31), live = std::to_string(HostPid(12));
+    for (const std::string& name : {".CNC12.lines." + dead, ".CNC12.lines." + live})
+        WriteWholeFile(Path(name), "");
+    fs::create_symlink("/dev/null", Path(".ZADURUV23." + dead));
     EXPECT_EQ(List(), "CNC12 CNC23");
+    EXPECT_TRUE(fs::exists(Path(".CNC12.lines." + live)));
+    for (const std::string& name : {".CNC12.lines." + dead, ".ZADURUV23." + dead})
+        EXPECT_FALSE(fs::exists(fs::symlink_status(Path(name)))) << name;
     EXPECT_FALSE(ProcessGone(HostPid(12)));
 
     for (const char* bad : {"CNC7", "COM12", "CNC", "CNC12x", "cnc12", ""}) {

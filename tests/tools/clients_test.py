@@ -2,8 +2,9 @@
 # Clients reach the demo camera through the headless relay, started with
 # clsertolvane-run: a Windows program under Wine (on the COM port that
 # clsertolvane-pairs install --wine maps into a private prefix), a remote tool
-# over RFC 2217 (ser2net with the shipped example configuration, pyserial's
-# client), and native programs that use the modem lines (pyserial, minicom).
+# over RFC 2217 (ser2net with the shipped example configuration on a unix
+# socket in the port directory, forwarded as SSH does, pyserial's client), and
+# native programs that use the modem lines (pyserial, minicom).
 import json
 import os
 import pathlib
@@ -145,15 +146,14 @@ class WineClientTest(E2ETestCase):
 class Rfc2217ClientTest(E2ETestCase):
     def serve_rfc2217(self):
         """ser2net with the shipped example configuration, serving COM7 of
-        this case's port directory on a free loopback port: pyserial's URL."""
+        this case's port directory on a unix socket there, and that socket
+        forwarded to a free loopback port as SSH forwards it for a remote
+        tool (socat stands in for ssh -L): pyserial's URL."""
         with open(os.path.join(HERE, "..", "..", "etc", "ser2net-clsertolvane.yaml")) as f:
             example = f.read()
-        with socket.socket() as s:
-            s.bind(("127.0.0.1", 0))
-            port = s.getsockname()[1]
         for old, new in (("/run/user/1000/clsertolvane\n", self.ports + "\n"),
                          ("*(portdir)/COM5,", "*(portdir)/COM7,"),
-                         ("tcp,127.0.0.1,2217", f"tcp,127.0.0.1,{port}")):
+                         ("*(portdir)/COM5.rfc2217", "*(portdir)/COM7.rfc2217")):
             self.assertEqual(example.count(old), 1, old)
             example = example.replace(old, new)
         config = os.path.join(self.dir, "ser2net.yaml")
@@ -161,20 +161,27 @@ class Rfc2217ClientTest(E2ETestCase):
             f.write(example)
         # Through clsertolvane-run, ser2net confirms a client's DTR and RTS, so
         # pyserial needs no ?ign_set_control.
-        proc = subprocess.Popen([os.path.join(e2e_support.BIN, "clsertolvane-run"), "ser2net", "-n",
-                                 "-c", config], env=self.env)
-        self.addCleanup(proc.wait, 10)
-        self.addCleanup(proc.terminate)
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        sock = os.path.join(self.ports, "COM7.rfc2217")
+        for command in ([os.path.join(e2e_support.BIN, "clsertolvane-run"), "ser2net", "-n", "-c",
+                         config],
+                        ["socat", f"TCP-LISTEN:{port},bind=127.0.0.1,reuseaddr,fork",
+                         f"UNIX-CONNECT:{sock}"]):
+            proc = subprocess.Popen(command, env=self.env)
+            self.addCleanup(proc.wait, 10)
+            self.addCleanup(proc.terminate)
         # Listening is read from /proc: a trial connection would make ser2net
         # open its port.
         local = f"0100007F:{port:04X} 00000000:0000 0A"
         deadline = time.monotonic() + 20
-        while proc.poll() is None and time.monotonic() < deadline:
+        while time.monotonic() < deadline:
             with open("/proc/net/tcp") as f:
-                if local in f.read():
+                if local in f.read() and os.path.exists(sock):
                     return f"rfc2217://127.0.0.1:{port}"
             time.sleep(0.05)
-        self.fail("ser2net did not listen")
+        self.fail("ser2net or the forward did not listen")
 
     def test_remote_tools_reach_the_camera_through_ser2net(self):
         url = self.serve_rfc2217()

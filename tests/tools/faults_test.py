@@ -11,6 +11,8 @@ import subprocess
 import time
 import unittest
 
+import serial
+
 import e2e_support
 from e2e_support import E2ETestCase, ID, ask, open_serial
 
@@ -106,6 +108,36 @@ class PairFaultsTest(E2ETestCase):
                     holder.send_signal(end)
                 holder.communicate(timeout=10)  # an exit when its input ends
                 open_serial(self.com(), 115200).close()
+
+
+    def test_a_camera_talking_to_a_closed_com_port_loses_bytes_not_the_relay(self):
+        # As on a real line, what arrives while no tool has the port open is
+        # lost: the relay neither stalls nor ends, the pair counts the bytes,
+        # and the next tool reads only what the camera sends after its open.
+        cam = os.path.join(self.dir, "cam")
+        self.env["MARO_EMULATION"] = os.path.join(self.dir, "emulation.ini")
+        pathlib.Path(self.env["MARO_EMULATION"]).write_text(
+            f"[board0]\nname=PtyBoard\nports=1\n[port0]\ncamera=pty\nlink={cam}\n")
+        proc = self.start_connected("COM7", "0", FAST)
+        status = b"".join(b"status %06d temp 41.5C\r\n" % i for i in range(5000))  # 135 KB
+
+        def dropped():
+            with open(os.path.join(self.ports, "CNC7.lines")) as f:
+                return int(f.read().split("dropped=", 1)[1].split()[0])
+
+        with serial.Serial(cam, 921600, write_timeout=30) as camera:
+            camera.write(status)
+            deadline = time.monotonic() + 30
+            while dropped() < len(status) and proc.poll() is None and time.monotonic() < deadline:
+                time.sleep(0.05)
+            self.assertIsNone(proc.poll(), proc.early_err)
+            self.assertEqual(dropped(), len(status))
+            self.assertIn(f"dropped {len(status)} bytes",
+                          self.run_tool("clsertolvane-pairs", "list").stdout)
+            with open_serial(self.com(), 921600, timeout=2) as port:
+                camera.write(b"fresh\r\n")
+                self.assertEqual(port.read_until(b"\n"), b"fresh\r\n")
+        self.assert_stops_cleanly(proc)
 
 
 class CameraFaultsTest(E2ETestCase):

@@ -10,7 +10,9 @@ import sys
 import tempfile
 import unittest
 
-from e2e_support import wait_connected
+import serial
+
+from e2e_support import ID, wait_connected
 
 BUILD = sys.argv.pop(1)
 AS_TEST_USER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scripts/as-test-user.sh")
@@ -22,7 +24,28 @@ lib/clsertolvane/libacqlib5.so lib/clsertolvane/libmaro_hal.so
 share/doc/clsertolvane/examples/emulation.ini share/doc/clsertolvane/copyright
 share/applications/clsertolvane.desktop share/icons/hicolor/128x128/apps/clsertolvane.png
 share/man/man1/clsertolvane.1.gz share/man/man1/clsertolvane-pairs.1.gz
-share/systemd/user/clsertolvane@.service""".split()
+share/systemd/user/clsertolvane@.service share/systemd/user/clsertolvane-pair@.service""".split()
+
+# One systemd unit's processes: the command runs below this process, which
+# takes in whatever the command leaves running (a child subreaper), as the
+# unit's cgroup keeps it; SIGTERM ends them all, as stopping the unit does.
+UNIT = """
+import ctypes, os, signal, subprocess, sys
+ctypes.CDLL(None).prctl(36, 1)  # PR_SET_CHILD_SUBREAPER
+oneshot = sys.argv[1] == "oneshot"
+main = subprocess.Popen(sys.argv[2:], stdout=subprocess.DEVNULL if oneshot else None)
+signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
+code = main.wait() if oneshot else 0
+print("started" if code == 0 else "failed", flush=True)
+signal.sigwait({signal.SIGTERM})
+children = lambda: open(f"/proc/self/task/{os.getpid()}/children").read().split()
+for pid in children():
+    os.kill(int(pid), signal.SIGTERM)
+while children():
+    pid, status = os.wait()
+    code = os.waitstatus_to_exitcode(status) if pid == main.pid else code
+sys.exit(code)
+"""
 
 
 class PackageTest(unittest.TestCase):
@@ -48,33 +71,54 @@ class PackageTest(unittest.TestCase):
         return result.stdout
 
     # The programs in `prefix` (installed for `installed_as`) run the way the
-    # systemd user unit runs them, on the emulated board `board`.
+    # systemd user units run them, on the emulated board `board`, with a
+    # private port directory: the relay's unit needs its pair's unit, and
+    # stopping the relay leaves the pair and the tool on its COM port alone.
     def check_tree(self, prefix, installed_as, board):
         env = dict(self.env, CLSERTOLVANE_PORT_DIR=prefix + "-ports")
-        with open(os.path.join(prefix, "share/systemd/user/clsertolvane@.service")) as f:
-            unit = dict(line.split("=", 1) for line in f.read().splitlines()
-                        if "=" in line and not line.startswith("#"))
+        units = os.path.join(prefix, "share/systemd/user")
+        if prefix == installed_as:  # the unit's programs must be where it says
+            runtime = tempfile.mkdtemp(dir=self.dir)
+            verify = subprocess.run(
+                ["systemd-analyze", "verify", "--user", "clsertolvane@COM3.service",
+                 "clsertolvane-pair@COM3.service"], cwd=units, capture_output=True, text=True,
+                env=dict(self.env, XDG_RUNTIME_DIR=runtime, MANPATH=prefix + "/share/man"))
+            self.assertEqual((verify.returncode, verify.stderr), (0, ""))
 
-        def command(key):
+        def command(name, key="ExecStart"):
+            with open(os.path.join(units, name)) as f:
+                unit = dict(line.split("=", 1) for line in f.read().splitlines()
+                            if "=" in line and not line.startswith("#"))
+            self.assertEqual(unit.get("Requires"), unit.get("After"))
             words = unit[key].replace("%i", "COM3").replace("$CLSERTOLVANE_WORDS", "0").replace(
                 "$CLSERTOLVANE_OPTIONS", "--follow-baud").split()
             self.assertEqual(os.path.dirname(words[0]), os.path.join(installed_as, "bin"))
             return [os.path.join(prefix, "bin", os.path.basename(words[0]))] + words[1:]
 
-        # The unit installs its pair when missing (the pair library starts
-        # the private pair host), and starting it again finds the pair there.
-        self.run_ok(*command("ExecStartPre"), env=env)
-        self.addCleanup(self.run_ok, os.path.join(prefix, "bin/clsertolvane-pairs"), "remove",
-                        "CNC3", env=env)
-        self.assertIn("CNC3", self.run_ok(*command("ExecStartPre"), env=env))
-        # The emulated board through the private runtime and serial library.
-        proc = subprocess.Popen(self.as_user(command("ExecStart"), env), env=env,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        _, err = wait_connected(proc, 20)
-        proc.terminate()
-        err += proc.communicate(timeout=20)[1]
-        self.assertIn(f"Connected: COM3<->0. {board}_Port0", err)
-        self.assertEqual(proc.returncode, 0, err)
+        def start(kind, name):
+            args = ["/usr/bin/python3", "-c", UNIT, kind, *command(name)]
+            unit = subprocess.Popen(self.as_user(args, env), env=env, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, text=True)
+            self.addCleanup(unit.wait, 20)
+            self.addCleanup(unit.terminate)
+            self.assertEqual(unit.stdout.readline(), "started\n")
+            return unit
+
+        pair = start("oneshot", "clsertolvane-pair@.service")
+        with serial.Serial(os.path.join(env["CLSERTOLVANE_PORT_DIR"], "COM3"), 115200,
+                           timeout=5) as tool:
+            for round in range(2):  # a relay restarted finds the pair and the tool there
+                relay = start("simple", "clsertolvane@.service")
+                _, err = wait_connected(relay, 20)
+                self.assertIn(f"Connected: COM3<->0. {board}_Port0", err)
+                tool.write(b"id?\r")
+                self.assertEqual(tool.read_until(b"\n"), ID, round)
+                relay.terminate()
+                err += relay.communicate(timeout=20)[1]
+                self.assertEqual(relay.returncode, 0, err)
+        pair.terminate()
+        self.assertEqual(pair.wait(20), 0)
+        self.assertFalse(os.path.lexists(os.path.join(env["CLSERTOLVANE_PORT_DIR"], "COM3")))
         # clsertolvane-run finds its library: the loader has nothing to say.
         run = subprocess.run([os.path.join(prefix, "bin/clsertolvane-run"), "true"], env=env,
                              capture_output=True, text=True, timeout=30)
