@@ -4,9 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
-#include <utility>
 
 namespace clst {
 
@@ -67,14 +65,14 @@ class ClSerEndpoint {
 
     int32_t Open(uint32_t serialIndex, uint32_t baudCode);
     int32_t Close();  // always 0
+    // A time-out is an ordinary result: fewer bytes than wanted, possibly
+    // none. Some libraries copy nothing on a time-out and leave the count as
+    // asked: a time-out with the count asked means nothing arrived.
     int32_t Read(void* buffer, uint64_t& count, uint32_t timeoutMs);
     int32_t Write(const void* buffer, uint64_t size, uint64_t& written);
     bool IsOpen() const { return reference_ != nullptr; }
     // Switches the open port's line to another baud-rate code.
     int32_t SetBaudRate(uint32_t baudCode);
-    // Runs at the start of every Write, on the writer's thread (the relay's
-    // line-rate follower); empty: nothing runs.
-    void SetBeforeWrite(std::function<void()> hook) { beforeWrite_ = std::move(hook); }
 
     // Whether the library can tell how many received bytes are waiting, and
     // how many: a read of exactly that many never runs into the time-out.
@@ -91,7 +89,6 @@ class ClSerEndpoint {
     const ClSerialLibrary* library_ = nullptr;
     const ClSerialLibrary* session_ = nullptr;
     void* reference_ = nullptr;
-    std::function<void()> beforeWrite_;
 };
 
 }  // namespace clst

@@ -38,9 +38,10 @@ void EchoBytes(const EchoRecord& record);
 // stand inside the text, shows as "0[] ".
 std::string FormatEchoLine(const uint8_t* data, size_t count);
 
-// The worker's body; works only on the process-wide relay state. Returns the
-// last status it saw.
-uint32_t RelayThreadProc(void* unused);
+// The worker's body; works only on the process-wide relay state and, when
+// the relay follows the client's line rate, `follower`. Returns the last
+// status it saw.
+uint32_t RelayThreadProc(void* unused, LineRateFollower* follower = nullptr);
 
 // Which body the worker thread runs: RelayThreadProc, or
 // LowLatencyThreadProc (relay/low_latency_worker.h), which relays bytes as
