@@ -137,7 +137,11 @@ bool ConnectionControl::Connect() {
         m_settings.stopBits);
     g_echoEnabled = m_settings.echo;
 
-    int32_t status = m_pRelay->OpenClSerPort();
+    ClSerPortRoute route;
+    int32_t status =
+        ClSerPortRouteAt(m_clserRoutes, static_cast<uint32_t>(m_settings.clserPortIndex), route)
+            ? m_pRelay->OpenClSerPort(route)
+            : kClErrInvalidIndex;
     if (status < 0) {
         if (showMessages) {
             view_.ShowMessage(

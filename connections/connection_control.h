@@ -107,6 +107,8 @@ class ConnectionControl {
     std::unique_ptr<RelayWorker> m_pRelay;
     std::vector<PortEntry> m_comPorts;
     std::vector<std::string> m_clserPorts;
+    // Where each of m_clserPorts is served (PortDiscovery::m_clserRoutes).
+    std::vector<ClSerPortRoute> m_clserRoutes;
     std::string m_strStartComPort;
     std::string m_strStartSerialParams;
     bool m_bQuietStart = true;

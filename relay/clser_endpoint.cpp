@@ -82,10 +82,12 @@ const ClSerialLibrary& ClSerEndpoint::Library() {
 }
 
 int32_t ClSerEndpoint::Open(uint32_t serialIndex, uint32_t baudCode) {
+    return Open({library_ != nullptr ? library_ : &ProcessClSerialLibrary(), serialIndex},
+                baudCode);
+}
+
+int32_t ClSerEndpoint::Open(const ClSerPortRoute& route, uint32_t baudCode) {
     reference_ = nullptr;
-    ClSerPortRoute route{library_, serialIndex};
-    if (library_ == nullptr && !FindClSerPortRoute(serialIndex, route))
-        return kClErrInvalidIndex;
     session_ = route.library;
     const ClSerialLibrary& lib = *session_;
     if (lib.status != 0)

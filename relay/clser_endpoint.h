@@ -55,15 +55,19 @@ ClSerialLibrary BindClSerialLibrary(const std::string& absolutePath);
 // (which carries the reason).
 const ClSerialLibrary& ProcessClSerialLibrary();
 
+struct ClSerPortRoute;
+
 class ClSerEndpoint {
   public:
-    // Opens a position of the Camera Link port list through its route
-    // (FindClSerPortRoute).
+    // Opens serial indices of ProcessClSerialLibrary().
     ClSerEndpoint() = default;
     // Opens serial indices of `library`, which must outlive the endpoint.
     explicit ClSerEndpoint(const ClSerialLibrary* library) : library_(library) {}
 
     int32_t Open(uint32_t serialIndex, uint32_t baudCode);
+    // Opens the port `route` leads to (ClSerPortRouteAt); its library must
+    // outlive the endpoint.
+    int32_t Open(const ClSerPortRoute& route, uint32_t baudCode);
     int32_t Close();  // always 0
     // A time-out is an ordinary result: fewer bytes than wanted, possibly
     // none. Some libraries copy nothing on a time-out and leave the count as

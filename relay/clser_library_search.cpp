@@ -70,11 +70,6 @@ std::vector<ClSerialLibraryCandidate> SearchPathLibraries(const std::string& dir
     return found;
 }
 
-std::vector<ClSerPortRoute>& Routes() {
-    static std::vector<ClSerPortRoute>* routes = new std::vector<ClSerPortRoute>;
-    return *routes;
-}
-
 }  // namespace
 
 std::vector<ClSerialLibraryCandidate> FindClSerialLibraries(const char* library,
@@ -120,12 +115,8 @@ const std::vector<ClSerialLibrary>& ProcessClSerialLibraries() {
     return *libraries;
 }
 
-void SetClSerPortRoutes(std::vector<ClSerPortRoute> routes) {
-    Routes() = std::move(routes);
-}
-
-bool FindClSerPortRoute(uint32_t position, ClSerPortRoute& route) {
-    const std::vector<ClSerPortRoute>& routes = Routes();
+bool ClSerPortRouteAt(const std::vector<ClSerPortRoute>& routes, uint32_t position,
+                      ClSerPortRoute& route) {
     if (routes.empty()) {
         route = {&ProcessClSerialLibrary(), position};
         return true;

@@ -46,15 +46,17 @@ const std::vector<ClSerialLibrary>& ProcessClSerialLibraries();
 struct ClSerPortRoute {
     const ClSerialLibrary* library = nullptr;
     uint32_t serialIndex = 0;
+
+    bool operator==(const ClSerPortRoute&) const = default;
 };
 
-// Without the maker's board runtime the port list is made from the serial
-// libraries themselves, and a position in it is no longer one library's
-// serial index. The list's routes are set here once, before any connection;
-// while none are set, a position is the serial index of ProcessClSerialLibrary().
-void SetClSerPortRoutes(std::vector<ClSerPortRoute> routes);
-// The route of list position `position`; false when routes are set and the
-// position is beyond them.
-bool FindClSerPortRoute(uint32_t position, ClSerPortRoute& route);
+// The route of position `position` of the Camera Link port list. Without the
+// maker's board runtime the list is made from the serial libraries
+// themselves, one route a port, and a position is no longer one library's
+// serial index; with the runtime there are no routes and a position is the
+// serial index of ProcessClSerialLibrary(). False when routes are given and
+// the position is beyond them.
+bool ClSerPortRouteAt(const std::vector<ClSerPortRoute>& routes, uint32_t position,
+                      ClSerPortRoute& route);
 
 }  // namespace clst

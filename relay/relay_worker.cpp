@@ -130,6 +130,10 @@ int32_t RelayWorker::OpenClSerPort() {
     return g_clSerPort.Open(static_cast<uint32_t>(clserPortIndex_), clserBaudCode_);
 }
 
+int32_t RelayWorker::OpenClSerPort(const ClSerPortRoute& route) {
+    return g_clSerPort.Open(route, clserBaudCode_);
+}
+
 int32_t RelayWorker::OpenComPort() {
     return g_comPort.Open(
         comDevicePath_.c_str(), comBaudRate_, static_cast<uint8_t>(parity_ & 0xFF),

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "relay/clser_library_search.h"
 #include "relay/echo_sink.h"
 #include "relay/line_rate_follower.h"
 
@@ -64,7 +65,10 @@ class RelayWorker {
     RelayWorker(const RelayWorker&) = delete;
     RelayWorker& operator=(const RelayWorker&) = delete;
 
+    // The Camera Link port of the index, in the endpoint's own library or
+    // through the route of the port list it was picked from.
     int32_t OpenClSerPort();
+    int32_t OpenClSerPort(const ClSerPortRoute& route);
     int32_t OpenComPort();
     // Records the echo list, raises g_relayRunning and starts the thread
     // with the body of `options.mode`. Returns false when the thread could

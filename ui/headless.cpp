@@ -246,6 +246,7 @@ int Relay(HeadlessView& view, const clst::MainWindowArguments& args, bool echo,
     discovery.RefreshComPortList();
     control.m_comPorts = discovery.m_comPorts;
     control.m_clserPorts = discovery.m_clserPorts;
+    control.m_clserRoutes = discovery.m_clserRoutes;
     control.ApplyStartupSelection();
     if (!control.m_bConnected) {
         std::fprintf(stderr, "clsertolvane: not connected (%s)\n",

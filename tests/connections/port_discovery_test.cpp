@@ -164,12 +164,13 @@ TEST(SerialLibraryPortListTest, EachMakersPortsThroughItsOwnLibrary) {
 
     // Every port open at once: a position sent to another library, or as its
     // own index, finds its port in use or out of range.
-    SetClSerPortRoutes(list.routes);
     std::vector<ClSerEndpoint> endpoints(list.names.size());
-    for (uint32_t i = 0; i < endpoints.size(); ++i)
-        EXPECT_EQ(endpoints[i].Open(i, 128), 0) << list.names[i];
-    EXPECT_EQ(ClSerEndpoint().Open(4, 128), kClErrInvalidIndex);
+    ClSerPortRoute route;
+    for (uint32_t i = 0; i < endpoints.size(); ++i) {
+        ASSERT_TRUE(ClSerPortRouteAt(list.routes, i, route));
+        EXPECT_EQ(endpoints[i].Open(route, 128), 0) << list.names[i];
+    }
+    EXPECT_FALSE(ClSerPortRouteAt(list.routes, 4, route));
     for (auto& endpoint : endpoints)
         endpoint.Close();
-    SetClSerPortRoutes({});
 }
