@@ -185,6 +185,8 @@ bool ConnectionControl::Connect() {
     view_.SetTrayConnected(true);
     view_.ChangeTrayIcon(kIconConnected);
     m_pRelay->Start(view_.EchoList(), relayOptions_);
+    shownLineRate_ = static_cast<uint32_t>(m_settings.comBaudRate);
+    settingsPending_ = false;
     view_.StartTimer(kErrorTimerId, kErrorTimerPeriodMs);
     return true;
 }
@@ -217,9 +219,10 @@ void ConnectionControl::OnTimer(unsigned /*timerId*/) {
     }
     // A relay that followed the client to another line rate: the status
     // texts show the rate the line runs at now.
-    if (m_bConnected && m_pRelay) {
+    if (m_bConnected && m_pRelay && !settingsPending_) {
         const uint32_t rate = m_pRelay->lineRate();
-        if (rate != static_cast<uint32_t>(m_settings.comBaudRate)) {
+        if (rate != shownLineRate_) {
+            shownLineRate_ = rate;
             m_settings.comBaudRate = static_cast<int32_t>(rate);
             m_settings.clserBaudCode = static_cast<int32_t>(ClSerBaudCodeFromRate(rate));
             UpdateStatusTexts();
@@ -249,6 +252,8 @@ void ConnectionControl::OnPortSettings() {
         before.devicePortName != m_settings.devicePortName || before.parity != m_settings.parity ||
         before.stopBits != m_settings.stopBits;
     if (m_bConnected && changed) {
+        // The window's timer goes on while the question is up.
+        settingsPending_ = true;
         const int answer = view_.ShowMessage(
             "You changed the settings, do you want to reconnect now to perform the change?\n"
             "Attention: Reconnection may lead to data lost, please ensure that there is no data "

@@ -126,6 +126,12 @@ class ConnectionControl {
     std::string linkText_;
     std::string lineText_;
     RelayOptions relayOptions_;
+    // The rate of the running relay's line last shown in the settings: only
+    // a relay that follows its client to another rate moves the settings.
+    uint32_t shownLineRate_ = 0;
+    // Settings confirmed while connected and not yet performed: the next
+    // connection is made with them, so the timer leaves them alone.
+    bool settingsPending_ = false;
 };
 
 }  // namespace clst
