@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "portpairs/pair_lines_file.h"
 #include "relay/line_rate_follower.h"
 #include "relay/relay_state.h"
 
@@ -176,6 +177,10 @@ bool ConnectionControl::Connect() {
         return false;
     }
 
+    if (relayOptions_.followLineRate) {
+        TakeClientLineRate();
+    }
+
     m_bQuietStart = false;
     m_bConnected = true;
     UpdateStatusTexts();
@@ -189,6 +194,25 @@ bool ConnectionControl::Connect() {
     settingsPending_ = false;
     view_.StartTimer(kErrorTimerId, kErrorTimerPeriodMs);
     return true;
+}
+
+// A following relay that starts while a client holds the COM end at another
+// rate (a relay restarted under a tool that stayed open at 9600) takes that
+// rate: its own end is set to it, and the worker's follower then switches
+// the camera line, with its echo line, before the client's next byte. The
+// pair host may carry a new rate of the client between the reading of its
+// file and the setting of this end, so the file is read again until it
+// agrees with what was set.
+void ConnectionControl::TakeClientLineRate() {
+    maro_vcp::PairLines lines;
+    uint32_t set = static_cast<uint32_t>(m_settings.comBaudRate);
+    for (int read = 0; read < 3 && ReadPairLines(m_settings.devicePortName, lines); ++read) {
+        if (!lines.comOpen || lines.comRate == set || ClSerBaudCodeFromRate(lines.comRate) == 0 ||
+            g_comPort.SetLineRate(lines.comRate) != 0) {
+            return;
+        }
+        set = lines.comRate;
+    }
 }
 
 void ConnectionControl::FailConnect() {

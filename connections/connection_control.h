@@ -120,6 +120,7 @@ class ConnectionControl {
 
   private:
     void FailConnect();
+    void TakeClientLineRate();
 
     ConnectionView& view_;
     PortSettingsHandOver& dialog_;

@@ -162,6 +162,20 @@ int32_t ChangeTimeout(platform::SerialHandle handle, uint32_t platform::CommTime
 
 }  // namespace
 
+int32_t ComPortEndpoint::SetLineRate(uint32_t baud) {
+    platform::Dcb dcb;
+    if (!platform::GetCommState(handle_, dcb)) {
+        SetErrnoFromLastError();
+        return -errno;
+    }
+    dcb.BaudRate = baud;
+    if (!platform::SetCommState(handle_, dcb)) {
+        SetErrnoFromLastError();
+        return -errno;
+    }
+    return 0;
+}
+
 int32_t ComPortEndpoint::SetReadTimeout(uint32_t ms) {
     return ChangeTimeout(handle_, &platform::CommTimeouts::ReadTotalTimeoutConstant, ms);
 }

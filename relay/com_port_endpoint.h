@@ -27,6 +27,9 @@ class ComPortEndpoint {
                  uint8_t stopBits);
     int32_t Close();
     int32_t SetReadTimeout(uint32_t ms);
+    // Switches the open port to another rate in bit/s, the rest of its line
+    // settings kept.
+    int32_t SetLineRate(uint32_t baud);
     int32_t SetWriteTimeout(uint32_t ms);
     int32_t Read(void* buffer, uint64_t size, uint64_t& count, uint32_t timeoutMs);
     int32_t Write(const void* buffer, uint64_t size, uint64_t& written);

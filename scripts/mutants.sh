@@ -92,6 +92,8 @@ MUTANTS = [
     ("connections/connection_control.cpp", "        if (rate != shownLineRate_) {",
      "        if (rate != static_cast<uint32_t>(m_settings.comBaudRate)) {",
      "the window puts the running rate back over settings the user has just confirmed"),
+    ("connections/connection_control.cpp", "        TakeClientLineRate();", "",
+     "a restarted --follow-baud relay ignores a client that stayed open at another rate"),
     ("connections/port_discovery.cpp", "                m_comPorts.erase(it);", "",
      "a port of a pair is listed twice"),
     ("connections/port_discovery.cpp",
