@@ -6,8 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/serial_port.h"
+#include "relay/echo_sink.h"
 
 namespace clst {
 
@@ -37,10 +39,19 @@ class ComPortEndpoint {
     bool IsOpen() const { return handle_ != nullptr; }
     platform::SerialHandle handle() const { return handle_; }
 
+    // Where the endpoint's own diagnostic lines go (a failed read or write,
+    // a short write); null: straight to standard output. A front end whose
+    // standard output may stall (headless, with nobody reading) gives a
+    // sink that never waits, so that the relay holding its port lock does
+    // not wait either.
+    void SetDiagnosticLines(EchoSink* sink) { diagnostics_ = sink; }
+
   private:
     int32_t FailAndClose();
+    void Diagnose(const std::string& line);
 
     platform::SerialHandle handle_ = nullptr;
+    EchoSink* diagnostics_ = nullptr;
 };
 
 // The fixed Win32-error-to-errno table; codes not listed give 14 (EFAULT).

@@ -64,9 +64,11 @@ MUTANTS = [
     ("relay/clser_endpoint.cpp", "    return n == size ? 0 : kClSerShortWrite;",
      "    return 0;", "a short camera write goes unnoticed"),
     ("relay/echo_sink.cpp",
-     "    if (maxQueuedBytes_ != 0 && queuedBytes_ + line.size() > maxQueuedBytes_) {",
-     "    if (maxQueuedBytes_ != 0 && queuedBytes_ + line.size() >= maxQueuedBytes_) {",
+     "    if (maxHeldBytes_ != 0 && queuedBytes_ + takenBytes_ + held > maxHeldBytes_) {",
+     "    if (maxHeldBytes_ != 0 && queuedBytes_ + takenBytes_ + held >= maxHeldBytes_) {",
      "a line that just fits the echo queue is dropped"),
+    ("relay/echo_sink.cpp", "        takenBytes_ = queuedBytes_;", "        takenBytes_ = 0;",
+     "the batch being printed is not counted: headless holds twice its bound"),
     ("relay/line_rate_follower.cpp", "            return 1u << i;", "            return 1u << (i + 1);",
      "--follow-baud switches the camera to twice the client's rate"),
     # Connections: settings, control, discovery, the runtime loader.
@@ -134,6 +136,8 @@ MUTANTS = [
      "            pair.pairName.size() >= 3 ? LeadingNumber(pair.pairName.c_str() + 3) : 0;",
      "            pair.pairName.size() >= 3 ? LeadingNumber(pair.pairName.c_str() + 4) : 0;",
      "removing CNC12 removes CNC2"),
+    ("ui/headless.cpp", "    clst::g_comPort.SetDiagnosticLines(&view.sink);", "",
+     "headless ignores SIGTERM when its pair dies and nobody reads standard output"),
     ("ui/headless.cpp", "                exitCode = 1;", "                exitCode = 0;",
      "headless ends with 0 after a connection error: the service is not restarted"),
     # Platform: serial ports, profiles, directories.

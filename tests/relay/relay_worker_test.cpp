@@ -157,16 +157,21 @@ TEST(EchoLineTest, EveryByteValueAndTheTenthLineFromTheEndOnTop) {
     EXPECT_EQ(lines, LineList(25, expected));
 }
 
-TEST(QueuedEchoSinkTest, ABoundedQueueDropsLinesInPlaceOfANoticeAndCountsAllOfThem) {
-    QueuedEchoSink sink(8);
+TEST(QueuedEchoSinkTest, ABoundCountsTheMemoryHeldWithTheBatchBeingPrinted) {
+    // Room for two short lines as they are held: each takes a string object.
+    QueuedEchoSink sink(2 * QueuedEchoSink::HeldBytes("aaaa"));
     LineList lines;
-    for (const char* line : {"aaaa", "bbbb", "cccc", "dddd"})
+    for (const char* line : {"aaaa", "bbbb", "cccc"})
         sink.AddString(line);
-    sink.TakeLines(lines);  // two fit exactly; the notice follows them
+    sink.TakeLines(lines);   // two fit; a notice stands for the third
+    sink.AddString("dddd");  // no room while the batch taken is being printed
+    sink.TakeLines(lines);   // that batch is done now
+    sink.TakeLines(lines);   // and so is the one with the second notice
     sink.AddString("eeee");
     sink.AddString("ffff");
     sink.TakeLines(lines);
-    EXPECT_EQ(lines, (LineList{"aaaa", "bbbb", QueuedEchoSink::DroppedNotice(2), "eeee", "ffff"}));
+    const std::string notice = QueuedEchoSink::DroppedNotice(1);
+    EXPECT_EQ(lines, (LineList{"aaaa", "bbbb", notice, notice, "eeee", "ffff"}));
     EXPECT_EQ(sink.produced(), 6) << "the count follows every line, dropped or not";
 }
 

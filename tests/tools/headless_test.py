@@ -92,6 +92,23 @@ class HeadlessTest(E2ETestCase):
         self.assertIn("Error writing to COM interface  error code:", out)
         self.assertIn("Connection error!", err)
 
+    def test_sigterm_ends_it_when_the_pair_dies_under_unread_output(self):
+        # Nobody reads standard output, which the echo lines have filled;
+        # then the pair goes away. The relay's COM error lines wait in the
+        # bounded queue like every other line, so the stop signal still works.
+        self.echo_board()
+        proc = self.start_connected("--echo", "COM7", "0", FAST)
+        with open_serial(self.com(), 921600, timeout=10) as port:
+            for _ in range(25):  # about 600 KB of echo lines
+                port.write(os.urandom(4096))
+                self.assertEqual(len(port.read(4096)), 4096)
+            self.assertEqual(self.run_tool("clsertolvane-pairs", "remove", "CNC7").returncode, 0)
+        time.sleep(0.3)  # the relay meets the end of its pair
+        proc.send_signal(signal.SIGTERM)
+        stopped = time.monotonic()
+        self.assertIn(proc.wait(timeout=10), (0, 1))
+        self.assertLess(time.monotonic() - stopped, 2)
+
     def test_sigterm_mid_transfer_with_unread_output(self):
         # A service whose standard output nobody reads: the echo lines pile
         # up, yet no relayed byte is lost and the stop signal still works.
