@@ -27,8 +27,11 @@ struct ClSerialLibraryCandidate {
 // program's library directory ("" when unknown). In this order:
 //   1. $CLSERIAL_LIBRARY, which must be an absolute path;
 //   2. <programLibDir>/libclsermro.so when it exists;
-//   3. every libclser*.so in the directory $CLSERIALPATH (absolute, not
-//      writable by others), by file name, a file reached twice taken once;
+//   3. every libclser*.so in the directory $CLSERIALPATH, by file name, a
+//      file reached twice taken once; the directory (absolute, not a link)
+//      and each library (a link only to a file beside it) must belong to
+//      this user or root and be writable by nobody else, or are refused
+//      with the reason;
 //   4. else <programLibDir>/libclsermro.so all the same, so that the loader
 //      says what is missing.
 std::vector<ClSerialLibraryCandidate> FindClSerialLibraries(const char* library,

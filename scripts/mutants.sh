@@ -69,6 +69,12 @@ MUTANTS = [
      "a line that just fits the echo queue is dropped"),
     ("relay/echo_sink.cpp", "        takenBytes_ = queuedBytes_;", "        takenBytes_ = 0;",
      "the batch being printed is not counted: headless holds twice its bound"),
+    ("relay/clser_library_search.cpp", "    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)",
+     "    if ((st.st_mode & S_IWOTH) != 0)",
+     "a CLSERIALPATH folder or library the group can write is loaded"),
+    ("relay/clser_library_search.cpp", "    if (real.parent_path() != realDir)",
+     "    if (real.parent_path() == realDir)",
+     "a CLSERIALPATH library that links to another folder is loaded, its own refused"),
     ("relay/line_rate_follower.cpp", "            return 1u << i;", "            return 1u << (i + 1);",
      "--follow-baud switches the camera to twice the client's rate"),
     # Connections: settings, control, discovery, the runtime loader.
