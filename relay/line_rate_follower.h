@@ -1,10 +1,11 @@
 // Following the client's line rate (--follow-baud). Camera tools often talk
 // at one rate, tell the camera to switch, then switch their own port; the
 // pair host carries the client's new rate over to the relay's end of the
-// pair. After every read of the COM port, before its block goes to the
+// pair. After a read of the COM port brought a block, before it goes to the
 // camera, the workers call the follower, which switches the Camera Link line
 // to the COM port's rate when that changed: the block is sent at the rate
-// the client had set when its bytes reached the relay.
+// the client had set when its bytes reached the relay. A rate alone waits
+// for the client's next byte, as the camera may still answer at the old one.
 #pragma once
 
 #include <atomic>

@@ -46,11 +46,11 @@ uint8_t* RelayRun::FreshBuffer() {
 }
 
 bool RelayToCamera(RelayRun& run, uint64_t n, int32_t readStatus) {
-    if (run.follower != nullptr) {
-        run.follower->Follow();
-    }
     run.status = readStatus;
     if (n > 0) {
+        if (run.follower != nullptr) {
+            run.follower->Follow();
+        }
         if (g_echoEnabled.load()) {
             run.record.count = static_cast<uint32_t>(n);
             EchoBlock("To ClSer:", run.record);

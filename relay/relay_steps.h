@@ -29,8 +29,9 @@ struct RelayRun {
 
 // COM to camera, after a read of the COM port that gave `n` bytes in the
 // buffer and `readStatus`. The follower looks at the client's rate first, so
-// a block goes at the rate the client had set when its bytes came in; then
-// the block is echoed and written. Bytes that came before a failed read are
+// a block goes at the rate the client had set when its bytes came in (a rate
+// alone is followed with the next byte: a camera may still answer at the old
+// rate); then the block is echoed and written. Bytes that came before a failed read are
 // relayed before the failure is reported, so that a failure loses nothing
 // already read. False when the worker must end: a failed or short camera
 // write, a failed COM read.

@@ -200,6 +200,7 @@ TEST_F(ConnectionControlTest, PortSettingsAskBeforeReconnectingAndOnlyAFollowing
             ASSERT_EQ(tcgetattr(pty_.master, &t), 0);
             cfsetspeed(&t, client);
             ASSERT_EQ(tcsetattr(pty_.master, TCSANOW, &t), 0);
+            ASSERT_EQ(write(pty_.master, "\r", 1), 1);  // followed with the next byte
             ASSERT_TRUE(clst::testing::WaitFor(
                 [&] { return c.m_pRelay->lineRate() != c.m_pRelay->comBaudRate(); },
                 std::chrono::seconds(3)));
