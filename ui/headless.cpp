@@ -265,7 +265,7 @@ int Relay(HeadlessView& view, const clst::MainWindowArguments& args, bool echo,
                  options.mode == clst::RelayMode::kLowLatency ? " (low latency)" : "");
 
     const timespec tick{0, 50 * 1000 * 1000};
-    clst::platform::Period timer(std::chrono::milliseconds(clst::kErrorTimerPeriodMs));
+    clst::platform::Period timer{std::chrono::milliseconds(clst::kErrorTimerPeriodMs)};
     int exitCode = 0;
     for (;;) {
         const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
