@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "portpairs/pair_lines_file.h"
 #include "relay/line_rate_follower.h"
 #include "relay/relay_state.h"
 
@@ -137,7 +138,11 @@ bool ConnectionControl::Connect() {
         m_settings.stopBits);
     g_echoEnabled = m_settings.echo;
 
-    int32_t status = m_pRelay->OpenClSerPort();
+    ClSerPortRoute route;
+    int32_t status =
+        ClSerPortRouteAt(m_clserRoutes, static_cast<uint32_t>(m_settings.clserPortIndex), route)
+            ? m_pRelay->OpenClSerPort(route)
+            : kClErrInvalidIndex;
     if (status < 0) {
         if (showMessages) {
             view_.ShowMessage(
@@ -172,6 +177,10 @@ bool ConnectionControl::Connect() {
         return false;
     }
 
+    if (relayOptions_.followLineRate) {
+        TakeClientLineRate();
+    }
+
     m_bQuietStart = false;
     m_bConnected = true;
     UpdateStatusTexts();
@@ -181,8 +190,29 @@ bool ConnectionControl::Connect() {
     view_.SetTrayConnected(true);
     view_.ChangeTrayIcon(kIconConnected);
     m_pRelay->Start(view_.EchoList(), relayOptions_);
+    shownLineRate_ = static_cast<uint32_t>(m_settings.comBaudRate);
+    settingsPending_ = false;
     view_.StartTimer(kErrorTimerId, kErrorTimerPeriodMs);
     return true;
+}
+
+// A following relay that starts while a client holds the COM end at another
+// rate (a relay restarted under a tool that stayed open at 9600) takes that
+// rate: its own end is set to it, and the worker's follower then switches
+// the camera line, with its echo line, before the client's next byte. The
+// pair host may carry a new rate of the client between the reading of its
+// file and the setting of this end, so the file is read again until it
+// agrees with what was set.
+void ConnectionControl::TakeClientLineRate() {
+    maro_vcp::PairLines lines;
+    uint32_t set = static_cast<uint32_t>(m_settings.comBaudRate);
+    for (int read = 0; read < 3 && ReadPairLines(m_settings.devicePortName, lines); ++read) {
+        if (!lines.comOpen || lines.comRate == set || ClSerBaudCodeFromRate(lines.comRate) == 0 ||
+            g_comPort.SetLineRate(lines.comRate) != 0) {
+            return;
+        }
+        set = lines.comRate;
+    }
 }
 
 void ConnectionControl::FailConnect() {
@@ -213,9 +243,10 @@ void ConnectionControl::OnTimer(unsigned /*timerId*/) {
     }
     // A relay that followed the client to another line rate: the status
     // texts show the rate the line runs at now.
-    if (m_bConnected && m_pRelay) {
+    if (m_bConnected && m_pRelay && !settingsPending_) {
         const uint32_t rate = m_pRelay->lineRate();
-        if (rate != static_cast<uint32_t>(m_settings.comBaudRate)) {
+        if (rate != shownLineRate_) {
+            shownLineRate_ = rate;
             m_settings.comBaudRate = static_cast<int32_t>(rate);
             m_settings.clserBaudCode = static_cast<int32_t>(ClSerBaudCodeFromRate(rate));
             UpdateStatusTexts();
@@ -245,6 +276,8 @@ void ConnectionControl::OnPortSettings() {
         before.devicePortName != m_settings.devicePortName || before.parity != m_settings.parity ||
         before.stopBits != m_settings.stopBits;
     if (m_bConnected && changed) {
+        // The window's timer goes on while the question is up.
+        settingsPending_ = true;
         const int answer = view_.ShowMessage(
             "You changed the settings, do you want to reconnect now to perform the change?\n"
             "Attention: Reconnection may lead to data lost, please ensure that there is no data "

@@ -107,6 +107,8 @@ class ConnectionControl {
     std::unique_ptr<RelayWorker> m_pRelay;
     std::vector<PortEntry> m_comPorts;
     std::vector<std::string> m_clserPorts;
+    // Where each of m_clserPorts is served (PortDiscovery::m_clserRoutes).
+    std::vector<ClSerPortRoute> m_clserRoutes;
     std::string m_strStartComPort;
     std::string m_strStartSerialParams;
     bool m_bQuietStart = true;
@@ -118,12 +120,19 @@ class ConnectionControl {
 
   private:
     void FailConnect();
+    void TakeClientLineRate();
 
     ConnectionView& view_;
     PortSettingsHandOver& dialog_;
     std::string linkText_;
     std::string lineText_;
     RelayOptions relayOptions_;
+    // The rate of the running relay's line last shown in the settings: only
+    // a relay that follows its client to another rate moves the settings.
+    uint32_t shownLineRate_ = 0;
+    // Settings confirmed while connected and not yet performed: the next
+    // connection is made with them, so the timer leaves them alone.
+    bool settingsPending_ = false;
 };
 
 }  // namespace clst

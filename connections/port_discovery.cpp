@@ -155,7 +155,7 @@ bool PortDiscovery::ListClSerPorts() {
     // A runtime that loads but finds no board keeps the no-boards answer.
     if (backend_.BoardRuntimeLoaded())
         return false;
-    return backend_.ListSerialLibraryPorts(m_clserPorts);
+    return backend_.ListSerialLibraryPorts(m_clserPorts, m_clserRoutes);
 }
 
 }  // namespace clst

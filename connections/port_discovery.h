@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "relay/clser_library_search.h"
+
 namespace clst {
 
 // Only this program's own ends of the virtual pairs carry this in their name.
@@ -45,9 +47,10 @@ class DiscoveryBackend {
     virtual void CloseDevice(void* device) = 0;
     // Whether the board runtime and the hardware-abstraction library loaded.
     virtual bool BoardRuntimeLoaded() = 0;
-    // Appends the Camera Link ports the serial libraries report themselves
-    // and has connections opened through them; false when none was listed.
-    virtual bool ListSerialLibraryPorts(std::vector<std::string>& names) = 0;
+    // Appends the Camera Link ports the serial libraries report themselves,
+    // with the route to each; false when none was listed.
+    virtual bool ListSerialLibraryPorts(std::vector<std::string>& names,
+                                        std::vector<ClSerPortRoute>& routes) = 0;
 
     virtual int32_t VcpInitialize() = 0;
     // Text of the last port-pair error; with a null buffer the size needed.
@@ -86,6 +89,9 @@ class PortDiscovery {
 
     std::vector<PortEntry> m_comPorts;
     std::vector<std::string> m_clserPorts;
+    // Where each of m_clserPorts is served (ClSerPortRouteAt); none when the
+    // board runtime listed them.
+    std::vector<ClSerPortRoute> m_clserRoutes;
 
   private:
     DiscoveryBackend& backend_;

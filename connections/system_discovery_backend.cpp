@@ -63,7 +63,8 @@ bool SystemDiscoveryBackend::BoardRuntimeLoaded() {
     return FrameGrabberRuntime::Loaded();
 }
 
-bool SystemDiscoveryBackend::ListSerialLibraryPorts(std::vector<std::string>& names) {
+bool SystemDiscoveryBackend::ListSerialLibraryPorts(std::vector<std::string>& names,
+                                                    std::vector<ClSerPortRoute>& routes) {
     std::vector<const ClSerialLibrary*> libraries;
     for (const ClSerialLibrary& library : ProcessClSerialLibraries())
         libraries.push_back(&library);
@@ -71,7 +72,7 @@ bool SystemDiscoveryBackend::ListSerialLibraryPorts(std::vector<std::string>& na
     for (const std::string& reason : ports.refused)
         std::fprintf(stderr, "Camera Link serial library: %s\n", reason.c_str());
     names.insert(names.end(), ports.names.begin(), ports.names.end());
-    SetClSerPortRoutes(std::move(ports.routes));
+    routes.insert(routes.end(), ports.routes.begin(), ports.routes.end());
     return !ports.names.empty();
 }
 

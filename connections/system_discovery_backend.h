@@ -25,9 +25,10 @@ class SystemDiscoveryBackend : public DiscoveryBackend {
     const char* QueryBoardText(void* device, const char* key) override;
     void CloseDevice(void* device) override;
     bool BoardRuntimeLoaded() override;
-    // Lists through ProcessClSerialLibraries(), prints each refusal to
-    // standard error and sets the routes of the listed ports.
-    bool ListSerialLibraryPorts(std::vector<std::string>& names) override;
+    // Lists through ProcessClSerialLibraries() and prints each refusal to
+    // standard error.
+    bool ListSerialLibraryPorts(std::vector<std::string>& names,
+                                std::vector<ClSerPortRoute>& routes) override;
 
     int32_t VcpInitialize() override;
     int32_t VcpGetLastErrorText(char* buffer, int32_t size) override;

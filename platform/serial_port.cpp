@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
-#include <thread>
 
+#include "platform/deadline.h"
 #include "platform/device_namespace.h"
 #include "platform/win32_errors.h"
 
@@ -37,9 +37,8 @@ struct SerialPort {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr auto kBusyRetryTime = std::chrono::milliseconds(250);
+constexpr auto kBusyRetryPause = std::chrono::milliseconds(5);
 
 bool Fail(uint32_t code) {
     SetLastError(code);
@@ -100,13 +99,6 @@ int QuietGapMs(uint32_t baud) {
     return std::max<int>(1, static_cast<int>((us + 999) / 1000));
 }
 
-// Rounded up: a wait must not end before its deadline (a 1 ms time-out
-// would otherwise not wait at all).
-int RemainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
 }  // namespace
 
 SerialHandle OpenSerialDevice(const char* path) {
@@ -121,11 +113,11 @@ SerialHandle OpenSerialDevice(const char* path) {
     }
     // A port pair frees an end a moment after its holder closed it (its host
     // notices the close), so a port still busy is tried again for a while.
-    const auto busyUntil = Clock::now() + kBusyRetryTime;
+    const Deadline busyUntil = Deadline::In(kBusyRetryTime);
     int fd = -1;
     while ((fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
-           errno == EBUSY && Clock::now() < busyUntil) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+           errno == EBUSY && !busyUntil.Passed()) {
+        Deadline::In(kBusyRetryPause).SleepUntil();
     }
     if (fd < 0) {
         // A tty in exclusive mode refuses with EBUSY: another program has the
@@ -369,8 +361,7 @@ bool ReadFile(SerialHandle handle, void* buffer, uint32_t size, uint32_t& read) 
     if (buffer == nullptr && size > 0)
         return Fail(kErrorInvalidParameter);
     auto* bytes = static_cast<uint8_t*>(buffer);
-    const auto deadline =
-        Clock::now() + std::chrono::milliseconds(handle->timeouts.ReadTotalTimeoutConstant);
+    const Deadline deadline = Deadline::InMs(handle->timeouts.ReadTotalTimeoutConstant);
     const int gap = QuietGapMs(handle->baud);
     uint32_t got = 0;
     while (got < size) {
@@ -389,7 +380,7 @@ bool ReadFile(SerialHandle handle, void* buffer, uint32_t size, uint32_t& read) 
                 break;
             return n == 0 ? Fail(kErrorIoDevice) : FailErrno();
         }
-        int wait = RemainingMs(deadline);
+        int wait = deadline.RemainingMs();
         if (got > 0)
             wait = std::min(wait, gap);
         if (wait <= 0)
@@ -414,8 +405,7 @@ bool WriteFile(SerialHandle handle, const void* buffer, uint32_t size, uint32_t&
     if (buffer == nullptr && size > 0)
         return Fail(kErrorInvalidParameter);
     const auto* bytes = static_cast<const uint8_t*>(buffer);
-    const auto deadline =
-        Clock::now() + std::chrono::milliseconds(handle->timeouts.WriteTotalTimeoutConstant);
+    const Deadline deadline = Deadline::InMs(handle->timeouts.WriteTotalTimeoutConstant);
     uint32_t done = 0;
     while (done < size) {
         const ssize_t n = ::write(handle->fd, bytes + done, size - done);
@@ -429,7 +419,7 @@ bool WriteFile(SerialHandle handle, const void* buffer, uint32_t size, uint32_t&
             written = done;
             return FailErrno();
         }
-        const int wait = RemainingMs(deadline);
+        const int wait = deadline.RemainingMs();
         if (wait <= 0)
             break;
         pollfd p{handle->fd, POLLOUT, 0};

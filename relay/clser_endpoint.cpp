@@ -82,10 +82,12 @@ const ClSerialLibrary& ClSerEndpoint::Library() {
 }
 
 int32_t ClSerEndpoint::Open(uint32_t serialIndex, uint32_t baudCode) {
+    return Open({library_ != nullptr ? library_ : &ProcessClSerialLibrary(), serialIndex},
+                baudCode);
+}
+
+int32_t ClSerEndpoint::Open(const ClSerPortRoute& route, uint32_t baudCode) {
     reference_ = nullptr;
-    ClSerPortRoute route{library_, serialIndex};
-    if (library_ == nullptr && !FindClSerPortRoute(serialIndex, route))
-        return kClErrInvalidIndex;
     session_ = route.library;
     const ClSerialLibrary& lib = *session_;
     if (lib.status != 0)
@@ -116,8 +118,12 @@ int32_t ClSerEndpoint::Read(void* buffer, uint64_t& count, uint32_t timeoutMs) {
     const ClSerialLibrary& lib = Library();
     if (lib.status != 0)
         return lib.status;
-    uint32_t n = static_cast<uint32_t>(count);
+    const auto wanted = static_cast<uint32_t>(count);
+    uint32_t n = wanted;
     const int32_t status = lib.read(reference_, static_cast<char*>(buffer), &n, timeoutMs);
+    if (status == kClErrTimeout && n == wanted) {
+        n = 0;
+    }
     if (status >= 0 || status == kClErrTimeout) {
         count = n;
         return 0;
@@ -133,8 +139,6 @@ int32_t ClSerEndpoint::SetBaudRate(uint32_t baudCode) {
 }
 
 int32_t ClSerEndpoint::Write(const void* buffer, uint64_t size, uint64_t& written) {
-    if (beforeWrite_)
-        beforeWrite_();
     const ClSerialLibrary& lib = Library();
     if (lib.status != 0)
         return lib.status;

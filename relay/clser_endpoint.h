@@ -4,9 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
-#include <utility>
 
 namespace clst {
 
@@ -57,24 +55,28 @@ ClSerialLibrary BindClSerialLibrary(const std::string& absolutePath);
 // (which carries the reason).
 const ClSerialLibrary& ProcessClSerialLibrary();
 
+struct ClSerPortRoute;
+
 class ClSerEndpoint {
   public:
-    // Opens a position of the Camera Link port list through its route
-    // (FindClSerPortRoute).
+    // Opens serial indices of ProcessClSerialLibrary().
     ClSerEndpoint() = default;
     // Opens serial indices of `library`, which must outlive the endpoint.
     explicit ClSerEndpoint(const ClSerialLibrary* library) : library_(library) {}
 
     int32_t Open(uint32_t serialIndex, uint32_t baudCode);
+    // Opens the port `route` leads to (ClSerPortRouteAt); its library must
+    // outlive the endpoint.
+    int32_t Open(const ClSerPortRoute& route, uint32_t baudCode);
     int32_t Close();  // always 0
+    // A time-out is an ordinary result: fewer bytes than wanted, possibly
+    // none. Some libraries copy nothing on a time-out and leave the count as
+    // asked: a time-out with the count asked means nothing arrived.
     int32_t Read(void* buffer, uint64_t& count, uint32_t timeoutMs);
     int32_t Write(const void* buffer, uint64_t size, uint64_t& written);
     bool IsOpen() const { return reference_ != nullptr; }
     // Switches the open port's line to another baud-rate code.
     int32_t SetBaudRate(uint32_t baudCode);
-    // Runs at the start of every Write, on the writer's thread (the relay's
-    // line-rate follower); empty: nothing runs.
-    void SetBeforeWrite(std::function<void()> hook) { beforeWrite_ = std::move(hook); }
 
     // Whether the library can tell how many received bytes are waiting, and
     // how many: a read of exactly that many never runs into the time-out.
@@ -91,7 +93,6 @@ class ClSerEndpoint {
     const ClSerialLibrary* library_ = nullptr;
     const ClSerialLibrary* session_ = nullptr;
     void* reference_ = nullptr;
-    std::function<void()> beforeWrite_;
 };
 
 }  // namespace clst

@@ -1,8 +1,13 @@
 #include "relay/clser_library_search.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <system_error>
@@ -26,23 +31,56 @@ bool IsSearchPathName(const std::string& name) {
            name.ends_with(suffix);
 }
 
-// The makers' libraries in the directory named by $CLSERIALPATH.
+// Why the folder or library file `st` describes must not be loaded from, or
+// "": anybody who can write it could plant a library in the program. Root's
+// files and the user's own are trusted, as a system's library folders are.
+std::string UntrustedBecause(const struct stat& st) {
+    if (st.st_uid != ::getuid() && st.st_uid != 0)
+        return " belongs to another user";
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return " is writable by other users";
+    return "";
+}
+
+// Why the library file `path` in the folder `realDir` must not be loaded,
+// or "". A link may name another file of the folder (libclserX.so beside
+// libclserX.so.1), never one elsewhere, whose folder nobody checked.
+std::string RefusedLibrary(const std::string& path, const fs::path& realDir, fs::path& real) {
+    std::error_code ec;
+    real = fs::canonical(path, ec);
+    struct stat st {};
+    if (ec || ::stat(real.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return " is not a library file";
+    if (real.parent_path() != realDir)
+        return " is a link to " + real.string() + ", outside the folder";
+    return UntrustedBecause(st);
+}
+
+// The makers' libraries in the directory named by $CLSERIALPATH, checked as
+// the port directory is: the folder itself (not a link to one) and each
+// library must belong to this user (or root) and be writable by nobody else.
 std::vector<ClSerialLibraryCandidate> SearchPathLibraries(const std::string& dir) {
     const std::string what = "CLSERIALPATH \"" + dir + "\"";
     // A relative directory would be taken from wherever the program was
     // started, where anybody may have left a library.
     if (dir.front() != '/')
         return {{dir, what + " must be an absolute path"}};
-    std::error_code ec;
-    const fs::file_status status = fs::status(dir, ec);
-    if (ec || !fs::is_directory(status))
-        return {{dir, what + " is not a directory" + (ec ? ": " + ec.message() : "")}};
-    // Anybody could plant a library there.
-    if ((status.permissions() & fs::perms::others_write) != fs::perms::none)
-        return {{dir, what + " is writable by other users"}};
+    std::string bare = dir;
+    while (bare.size() > 1 && bare.back() == '/')
+        bare.pop_back();
+    struct stat st {};
+    if (::lstat(bare.c_str(), &st) != 0)
+        return {{dir, what + " is not a directory: " + std::strerror(errno)}};
+    if (S_ISLNK(st.st_mode))
+        return {{dir, what + " is a symbolic link; name the folder itself"}};
+    if (!S_ISDIR(st.st_mode))
+        return {{dir, what + " is not a directory"}};
+    if (const std::string why = UntrustedBecause(st); !why.empty())
+        return {{dir, what + why}};
 
+    std::error_code ec;
     std::vector<std::string> names;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(bare, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
         if (IsSearchPathName(name))
             names.push_back(name);
@@ -53,26 +91,20 @@ std::vector<ClSerialLibraryCandidate> SearchPathLibraries(const std::string& dir
     // list must not.
     std::sort(names.begin(), names.end());
 
+    const fs::path realDir = fs::canonical(bare, ec);
     std::vector<ClSerialLibraryCandidate> found;
     std::set<fs::path> seen;  // a link beside its target is one library
     for (const std::string& name : names) {
-        const std::string path = (dir.back() == '/' ? dir : dir + "/") + name;
-        const fs::path real = fs::canonical(path, ec);
-        if (ec || !fs::is_regular_file(real, ec)) {
-            found.push_back({path, path + " is not a library file"});
-            continue;
-        }
-        if (seen.insert(real).second)
+        const std::string path = (bare == "/" ? "" : bare) + "/" + name;
+        fs::path real;
+        if (const std::string why = RefusedLibrary(path, realDir, real); !why.empty())
+            found.push_back({path, path + why});
+        else if (seen.insert(real).second)
             found.push_back({path, ""});
     }
     if (found.empty())
         return {{dir, what + " holds no " + kSearchPathPrefix + "*" + kSearchPathSuffix}};
     return found;
-}
-
-std::vector<ClSerPortRoute>& Routes() {
-    static std::vector<ClSerPortRoute>* routes = new std::vector<ClSerPortRoute>;
-    return *routes;
 }
 
 }  // namespace
@@ -123,12 +155,8 @@ const std::vector<ClSerialLibrary>& ProcessClSerialLibraries() {
     return *libraries;
 }
 
-void SetClSerPortRoutes(std::vector<ClSerPortRoute> routes) {
-    Routes() = std::move(routes);
-}
-
-bool FindClSerPortRoute(uint32_t position, ClSerPortRoute& route) {
-    const std::vector<ClSerPortRoute>& routes = Routes();
+bool ClSerPortRouteAt(const std::vector<ClSerPortRoute>& routes, uint32_t position,
+                      ClSerPortRoute& route) {
     if (routes.empty()) {
         route = {&ProcessClSerialLibrary(), position};
         return true;

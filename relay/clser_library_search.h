@@ -27,8 +27,11 @@ struct ClSerialLibraryCandidate {
 // program's library directory ("" when unknown). In this order:
 //   1. $CLSERIAL_LIBRARY, which must be an absolute path;
 //   2. <programLibDir>/libclsermro.so when it exists, unless `installed`;
-//   3. every libclser*.so in the directory $CLSERIALPATH (absolute, not
-//      writable by others), by file name, a file reached twice taken once;
+//   3. every libclser*.so in the directory $CLSERIALPATH, by file name, a
+//      file reached twice taken once; the directory (absolute, not a link)
+//      and each library (a link only to a file beside it) must belong to
+//      this user or root and be writable by nobody else, or are refused
+//      with the reason;
 //   4. else <programLibDir>/libclsermro.so all the same, so that the loader
 //      says what is missing.
 // An `installed` program's own library is the emulated one its package
@@ -49,15 +52,17 @@ const std::vector<ClSerialLibrary>& ProcessClSerialLibraries();
 struct ClSerPortRoute {
     const ClSerialLibrary* library = nullptr;
     uint32_t serialIndex = 0;
+
+    bool operator==(const ClSerPortRoute&) const = default;
 };
 
-// Without the maker's board runtime the port list is made from the serial
-// libraries themselves, and a position in it is no longer one library's
-// serial index. The list's routes are set here once, before any connection;
-// while none are set, a position is the serial index of ProcessClSerialLibrary().
-void SetClSerPortRoutes(std::vector<ClSerPortRoute> routes);
-// The route of list position `position`; false when routes are set and the
-// position is beyond them.
-bool FindClSerPortRoute(uint32_t position, ClSerPortRoute& route);
+// The route of position `position` of the Camera Link port list. Without the
+// maker's board runtime the list is made from the serial libraries
+// themselves, one route a port, and a position is no longer one library's
+// serial index; with the runtime there are no routes and a position is the
+// serial index of ProcessClSerialLibrary(). False when routes are given and
+// the position is beyond them.
+bool ClSerPortRouteAt(const std::vector<ClSerPortRoute>& routes, uint32_t position,
+                      ClSerPortRoute& route);
 
 }  // namespace clst

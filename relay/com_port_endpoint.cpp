@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/win32_errors.h"
+#include "relay/relay_lines.h"
 
 namespace clst {
 
@@ -92,6 +93,15 @@ ComPortEndpoint::~ComPortEndpoint() {
     }
 }
 
+void ComPortEndpoint::Diagnose(const std::string& line) {
+    if (diagnostics_ != nullptr) {
+        diagnostics_->AddString(line);
+    } else {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    }
+}
+
 int32_t ComPortEndpoint::FailAndClose() {
     SetErrnoFromLastError();
     const int32_t status = -errno;
@@ -162,6 +172,20 @@ int32_t ChangeTimeout(platform::SerialHandle handle, uint32_t platform::CommTime
 
 }  // namespace
 
+int32_t ComPortEndpoint::SetLineRate(uint32_t baud) {
+    platform::Dcb dcb;
+    if (!platform::GetCommState(handle_, dcb)) {
+        SetErrnoFromLastError();
+        return -errno;
+    }
+    dcb.BaudRate = baud;
+    if (!platform::SetCommState(handle_, dcb)) {
+        SetErrnoFromLastError();
+        return -errno;
+    }
+    return 0;
+}
+
 int32_t ComPortEndpoint::SetReadTimeout(uint32_t ms) {
     return ChangeTimeout(handle_, &platform::CommTimeouts::ReadTotalTimeoutConstant, ms);
 }
@@ -181,8 +205,7 @@ int32_t ComPortEndpoint::Read(void* buffer, uint64_t size, uint64_t& count, uint
     uint32_t n = 0;
     if (!platform::ReadFile(handle_, buffer, static_cast<uint32_t>(size), n)) {
         const uint32_t code = platform::GetLastError();
-        std::printf("COM Port read error: %u\n", code);
-        std::fflush(stdout);
+        Diagnose(Format("COM Port read error: %u", code));
         errno = Win32ErrorToErrno(code);
         return -errno;
     }
@@ -201,8 +224,7 @@ int32_t ComPortEndpoint::Write(const void* buffer, uint64_t size, uint64_t& writ
         const uint32_t code = platform::GetLastError();
         errno = Win32ErrorToErrno(code);
         const int32_t status = -errno;
-        std::printf("COM Port write error: %u\n", code);
-        std::fflush(stdout);
+        Diagnose(Format("COM Port write error: %u", code));
         return status;
     }
     written = n;
@@ -212,9 +234,8 @@ int32_t ComPortEndpoint::Write(const void* buffer, uint64_t size, uint64_t& writ
     const uint32_t code = platform::GetLastError();
     errno = Win32ErrorToErrno(code);
     const int32_t status = -errno;
-    std::printf("dataCount (%llu)<> len (%u), rc: %u\n", static_cast<unsigned long long>(size), n,
-                code);
-    std::fflush(stdout);
+    Diagnose(Format("dataCount (%llu)<> len (%u), rc: %u", static_cast<unsigned long long>(size), n,
+                    code));
     return status;
 }
 

@@ -6,8 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/serial_port.h"
+#include "relay/echo_sink.h"
 
 namespace clst {
 
@@ -27,6 +29,9 @@ class ComPortEndpoint {
                  uint8_t stopBits);
     int32_t Close();
     int32_t SetReadTimeout(uint32_t ms);
+    // Switches the open port to another rate in bit/s, the rest of its line
+    // settings kept.
+    int32_t SetLineRate(uint32_t baud);
     int32_t SetWriteTimeout(uint32_t ms);
     int32_t Read(void* buffer, uint64_t size, uint64_t& count, uint32_t timeoutMs);
     int32_t Write(const void* buffer, uint64_t size, uint64_t& written);
@@ -34,10 +39,19 @@ class ComPortEndpoint {
     bool IsOpen() const { return handle_ != nullptr; }
     platform::SerialHandle handle() const { return handle_; }
 
+    // Where the endpoint's own diagnostic lines go (a failed read or write,
+    // a short write); null: straight to standard output. A front end whose
+    // standard output may stall (headless, with nobody reading) gives a
+    // sink that never waits, so that the relay holding its port lock does
+    // not wait either.
+    void SetDiagnosticLines(EchoSink* sink) { diagnostics_ = sink; }
+
   private:
     int32_t FailAndClose();
+    void Diagnose(const std::string& line);
 
     platform::SerialHandle handle_ = nullptr;
+    EchoSink* diagnostics_ = nullptr;
 };
 
 // The fixed Win32-error-to-errno table; codes not listed give 14 (EFAULT).

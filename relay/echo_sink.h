@@ -29,20 +29,23 @@ class EchoSink {
 // list or standard output) in production order. The count and the top index
 // follow every line produced, whether or not it has been taken yet.
 //
-// With a limit the queue holds at most that many bytes of lines: a consumer
-// that falls behind (standard output that nobody reads) must not make the
+// With a limit, the lines held stay within that many bytes of memory (the
+// text of each line and its string object, HeldBytes): a consumer that
+// falls behind (standard output that nobody reads) must not make the
 // relay's memory grow without end, and the relay must never wait for it.
-// Lines that do not fit are dropped and counted; the consumer gets one
-// notice line in their place, in order.
+// The lines the consumer took last count as held until it takes again: it
+// is still printing them. Lines that do not fit are dropped and counted;
+// the consumer gets one notice line in their place, in order.
 class QueuedEchoSink : public EchoSink {
   public:
-    explicit QueuedEchoSink(size_t maxQueuedBytes = 0) : maxQueuedBytes_(maxQueuedBytes) {}
+    explicit QueuedEchoSink(size_t maxHeldBytes = 0) : maxHeldBytes_(maxHeldBytes) {}
 
     void AddString(std::string_view line) override;
     int GetCount() override;
     void SetTopIndex(int index) override;
 
-    // Moves every queued line into `out` (appended, in order); returns how many.
+    // Moves every queued line into `out` (appended, in order); returns how
+    // many. The consumer is done with the lines it took before.
     size_t TakeLines(std::vector<std::string>& out);
     // Lines produced so far and the last valid top index (-1 when none).
     int64_t produced() const;
@@ -50,14 +53,18 @@ class QueuedEchoSink : public EchoSink {
 
     // The line that stands for `count` dropped lines.
     static std::string DroppedNotice(int64_t count);
+    // The memory a line takes in the queue: its string object and, for a
+    // text too long to fit into that object, the text's own allocation.
+    static size_t HeldBytes(const std::string& line);
 
   private:
     void QueueDroppedNotice();
 
-    const size_t maxQueuedBytes_;
+    const size_t maxHeldBytes_;
     mutable std::mutex mutex_;
     std::deque<std::string> lines_;
     size_t queuedBytes_ = 0;
+    size_t takenBytes_ = 0;  // the batch the consumer took last
     int64_t dropped_ = 0;
     int64_t produced_ = 0;
     int topIndex_ = -1;

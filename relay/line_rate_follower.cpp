@@ -15,7 +15,7 @@ uint32_t ClSerBaudCodeFromRate(uint32_t bitsPerSecond) {
     return 0;
 }
 
-void LineRateFollower::BeforeCameraWrite() {
+void LineRateFollower::Follow() {
     platform::Dcb dcb;
     if (!platform::GetCommState(g_comPort.handle(), dcb) || dcb.BaudRate == rate_.load()) {
         return;

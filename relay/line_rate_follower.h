@@ -1,9 +1,11 @@
 // Following the client's line rate (--follow-baud). Camera tools often talk
 // at one rate, tell the camera to switch, then switch their own port; the
 // pair host carries the client's new rate over to the relay's end of the
-// pair. Before a block goes to the camera, the follower switches the Camera
-// Link line to the COM port's rate when that changed, so that the block is
-// sent at the rate the client now uses.
+// pair. After a read of the COM port brought a block, before it goes to the
+// camera, the workers call the follower, which switches the Camera Link line
+// to the COM port's rate when that changed: the block is sent at the rate
+// the client had set when its bytes reached the relay. A rate alone waits
+// for the client's next byte, as the camera may still answer at the old one.
 #pragma once
 
 #include <atomic>
@@ -20,12 +22,11 @@ class LineRateFollower {
     // `rate`: bit/s both sides run at when the connection is made.
     explicit LineRateFollower(uint32_t rate) : rate_(rate) {}
 
-    // On the worker's thread, before each write to the camera: reads the
-    // COM port's rate and, when it changed to one of the Camera Link rates,
-    // sets it on the camera line and adds an echo line saying so. A rate
-    // without a Camera Link code, or one the camera line refuses, keeps the
-    // old rate and is reported once.
-    void BeforeCameraWrite();
+    // On the worker's thread: reads the COM port's rate and, when it changed
+    // to one of the Camera Link rates, sets it on the camera line and adds
+    // an echo line saying so. A rate without a Camera Link code, or one the
+    // camera line refuses, keeps the old rate and is reported once.
+    void Follow();
 
     // The rate the camera line runs at now (any thread).
     uint32_t rate() const { return rate_.load(); }

@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
+
+#include "platform/deadline.h"
+#include "relay/line_rate_follower.h"
 
 namespace clst {
 
@@ -33,7 +35,7 @@ inline constexpr std::chrono::milliseconds kLowLatencyBusySpan{100};
 // adds lines at the default worker's pace.
 class LowLatencyPacer {
   public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = platform::Deadline::Clock;
     enum class Side { kCom, kCamera };
     struct Wait {
         Side side;
@@ -49,12 +51,12 @@ class LowLatencyPacer {
     Side side_ = Side::kCom;
     bool streaming_ = false;
     bool cameraReadFailed_ = false;
-    std::optional<Clock::time_point> lastBytes_;
+    platform::Deadline busyUntil_;  // passed: quiet
 };
 
-// The worker's body; works only on the process-wide relay state. Returns the
-// last status it saw. Uses clGetNumBytesAvail when the library has it, so
-// that no read of received bytes runs into the library's time-out.
-uint32_t LowLatencyThreadProc(void* unused);
+// The worker's body, made of the default worker's steps (relay/relay_steps.h):
+// works only on the process-wide relay state and, when the relay follows the
+// client's line rate, `follower`. Returns the last status it saw.
+uint32_t LowLatencyThreadProc(void* unused, LineRateFollower* follower = nullptr);
 
 }  // namespace clst

@@ -1,6 +1,5 @@
 #include "relay/relay_worker.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -10,6 +9,7 @@
 #include "relay/low_latency_worker.h"
 #include "relay/relay_lines.h"
 #include "relay/relay_state.h"
+#include "relay/relay_steps.h"
 
 namespace clst {
 
@@ -64,94 +64,48 @@ void EchoBytes(const EchoRecord& record) {
     sink->SetTopIndex(sink->GetCount() - kEchoTopIndexOffset);
 }
 
-uint32_t RelayThreadProc(void* /*unused*/) {
+namespace {
+
+// Camera to COM: a burst of reads while the camera keeps sending. The count
+// carries what was wanted in and what arrived out, so each later read asks
+// for as many bytes as the one before delivered. False when the worker must
+// end.
+bool RelayCameraBurst(RelayRun& run) {
+    uint64_t count = kClSerBurstReadSize;
+    uint32_t timeout = kClSerFirstReadTimeoutMs;
+    for (;;) {
+        const int32_t status = ReadCamera(run.FreshBuffer(), count, timeout);
+        if (status < 0) {
+            CameraReadFailed(run, status);
+            return true;
+        }
+        if (count == 0) {
+            return true;
+        }
+        if (!RelayToCom(run, count)) {
+            return false;
+        }
+        timeout = kClSerNextReadTimeoutMs;
+    }
+}
+
+}  // namespace
+
+uint32_t RelayThreadProc(void* /*unused*/, LineRateFollower* follower) {
     g_connectionError = false;
-    auto record = std::make_unique<EchoRecord>();
-    uint8_t* buffer = record->data;
-    int32_t status = 0;
-    // Camera-to-COM totals over the worker's whole run.
-    uint64_t totalBytesWritten = 0;
-    uint64_t totalBytesToWrite = 0;
+    auto run = std::make_unique<RelayRun>(follower);
 
     std::lock_guard<std::mutex> portLock(g_portLock);
     while (g_relayRunning.load()) {
-        // COM to camera.
-        std::memset(buffer, 0, kRelayBufferSize);
+        // COM to camera: what arrives within the COM read time-out.
         uint64_t n = 0;
-        status = g_comPort.Read(buffer, kComReadSize, n, kComReadTimeoutMs);
-        if (status < 0) {
-            AddLine(Format("Error while reading from COM interface   error code: %d", status));
-            break;
-        }
-        if (n > 0) {
-            if (g_echoEnabled.load()) {
-                record->count = static_cast<uint32_t>(n);
-                EchoBlock("To ClSer:", *record);
-            }
-            uint64_t written = 0;
-            status = g_clSerPort.Write(buffer, n, written);
-            if (status < 0 || written != n) {
-                AddLine(Format("Error writing to clser interface   error code: %d", status));
-                break;
-            }
-        }
-
-        // Camera to COM: a burst of reads while the camera keeps sending. The
-        // count carries what was wanted in and what arrived out, so each later
-        // read asks for as many bytes as the one before delivered.
-        uint64_t count = kClSerBurstReadSize;
-        uint32_t timeout = kClSerFirstReadTimeoutMs;
-        bool fatal = false;
-        for (;;) {
-            std::memset(buffer, 0, kRelayBufferSize);
-            status = g_clSerPort.Read(buffer, count, timeout);
-            if (status < 0) {
-                AddLine(Format("Error reading from clser interface   error code: %d", status));
-                break;
-            }
-            if (count == 0) {
-                break;
-            }
-            const uint64_t m = count;
-            if (g_echoEnabled.load()) {
-                record->count = static_cast<uint32_t>(m);
-                EchoBlock("To Com:", *record);
-            }
-            uint64_t written = 0;
-            status = g_comPort.Write(buffer, m, written);
-            if (status == 0 && written == 0) {
-                AddLine(Format("Retry after TotalBytesWritten: %d",
-                               static_cast<int32_t>(totalBytesWritten)));
-                for (int retry = 0; retry < kComWriteRetries; ++retry) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(kComWriteRetryPauseMs));
-                    status = g_comPort.Write(buffer, m, written);
-                    if (status != 0 || written != 0) {
-                        break;
-                    }
-                }
-            }
-            totalBytesToWrite += m;
-            totalBytesWritten += written;
-            if (status < 0 || written != m) {
-                {
-                    std::lock_guard<std::mutex> echoLock(g_echoLock);
-                    AddLine(Format(
-                        "Error writing to COM interface  error code: %d  TotalBytesWritten: %d  "
-                        "TotalBytesToWrite: %d\n",
-                        status, static_cast<int32_t>(totalBytesWritten),
-                        static_cast<int32_t>(totalBytesToWrite)));
-                }
-                g_connectionError = true;
-                fatal = true;
-                break;
-            }
-            timeout = kClSerNextReadTimeoutMs;
-        }
-        if (fatal) {
+        const int32_t status =
+            g_comPort.Read(run->FreshBuffer(), kComReadSize, n, kComReadTimeoutMs);
+        if (!RelayToCamera(*run, n, status) || !RelayCameraBurst(*run)) {
             break;
         }
     }
-    return static_cast<uint32_t>(status);
+    return static_cast<uint32_t>(run->status);
 }
 
 RelayWorker::RelayWorker(std::string comDevicePath, int32_t clserPortIndex, uint32_t clserBaudCode,
@@ -169,13 +123,15 @@ RelayWorker::~RelayWorker() {
     // this only keeps a forgotten Stop from leaving a running thread behind.
     if (thread_.joinable()) {
         Stop();
-    } else if (follower_) {
-        g_clSerPort.SetBeforeWrite(nullptr);
     }
 }
 
 int32_t RelayWorker::OpenClSerPort() {
     return g_clSerPort.Open(static_cast<uint32_t>(clserPortIndex_), clserBaudCode_);
+}
+
+int32_t RelayWorker::OpenClSerPort(const ClSerPortRoute& route) {
+    return g_clSerPort.Open(route, clserBaudCode_);
 }
 
 int32_t RelayWorker::OpenComPort() {
@@ -187,18 +143,15 @@ int32_t RelayWorker::OpenComPort() {
 bool RelayWorker::Start(EchoSink* listBox, const RelayOptions& options) {
     g_echoListBox = listBox;
     g_relayRunning = true;
-    if (options.followLineRate) {
-        follower_ = std::make_unique<LineRateFollower>(comBaudRate_);
-        g_clSerPort.SetBeforeWrite([follower = follower_.get()] { follower->BeforeCameraWrite(); });
-    }
+    follower_ = options.followLineRate ? std::make_unique<LineRateFollower>(comBaudRate_) : nullptr;
     const RelayMode mode = options.mode;
     try {
         ended_ = false;
-        thread_ = std::thread([this, mode] {
+        thread_ = std::thread([this, mode, follower = follower_.get()] {
             if (mode == RelayMode::kLowLatency) {
-                LowLatencyThreadProc(this);
+                LowLatencyThreadProc(this, follower);
             } else {
-                RelayThreadProc(this);
+                RelayThreadProc(this, follower);
             }
             ended_ = true;
         });
@@ -220,7 +173,6 @@ void RelayWorker::Stop() {
     if (thread_.joinable()) {
         thread_.join();
     }
-    g_clSerPort.SetBeforeWrite(nullptr);
 }
 
 }  // namespace clst

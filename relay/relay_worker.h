@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "relay/clser_library_search.h"
 #include "relay/echo_sink.h"
 #include "relay/line_rate_follower.h"
 
@@ -38,9 +39,10 @@ void EchoBytes(const EchoRecord& record);
 // stand inside the text, shows as "0[] ".
 std::string FormatEchoLine(const uint8_t* data, size_t count);
 
-// The worker's body; works only on the process-wide relay state. Returns the
-// last status it saw.
-uint32_t RelayThreadProc(void* unused);
+// The worker's body; works only on the process-wide relay state and, when
+// the relay follows the client's line rate, `follower`. Returns the last
+// status it saw.
+uint32_t RelayThreadProc(void* unused, LineRateFollower* follower = nullptr);
 
 // Which body the worker thread runs: RelayThreadProc, or
 // LowLatencyThreadProc (relay/low_latency_worker.h), which relays bytes as
@@ -63,7 +65,10 @@ class RelayWorker {
     RelayWorker(const RelayWorker&) = delete;
     RelayWorker& operator=(const RelayWorker&) = delete;
 
+    // The Camera Link port of the index, in the endpoint's own library or
+    // through the route of the port list it was picked from.
     int32_t OpenClSerPort();
+    int32_t OpenClSerPort(const ClSerPortRoute& route);
     int32_t OpenComPort();
     // Records the echo list, raises g_relayRunning and starts the thread
     // with the body of `options.mode`. Returns false when the thread could

@@ -22,6 +22,7 @@
 
 #include "connections/connection_control.h"
 #include "connections/system_discovery_backend.h"
+#include "platform/deadline.h"
 #include "portpairs/port_pair_library.h"
 #include "relay/relay_state.h"
 #include "ui/command_line.h"
@@ -31,11 +32,13 @@
 namespace {
 
 constexpr const char* kProgramTitle = "ClSerTolvane";
-// Echo and error lines waiting for standard output: a few seconds of echo at
-// the highest line rate both ways; beyond that lines are dropped, never data.
+// Echo and error lines waiting for standard output, with the batch being
+// printed, as held in memory: a few seconds of echo at the highest line rate
+// both ways; beyond that lines are dropped, never data.
 constexpr size_t kMaxQueuedOutput = 4u << 20;
-// How long the end waits for standard output to take the last lines.
-constexpr auto kFinishOutputWait = std::chrono::seconds(2);
+// How long the end waits for standard output to take the last lines: a stop
+// signal ends the program within a second whatever standard output does.
+constexpr auto kFinishOutputWait = std::chrono::milliseconds(500);
 
 void PrintMessage(const std::string& text, const std::string& caption) {
     std::fprintf(stderr, "%s: %s\n", caption.empty() ? kProgramTitle : caption.c_str(),
@@ -118,14 +121,16 @@ class OutputPrinter {
                 wake_.wait_for(lock, std::chrono::milliseconds(20), [this] { return stop_; });
                 stopping = stop_;
             }
-            lines.clear();
+            // The printed batch is let go before the next is taken: the
+            // queue's bound counts it until then.
+            lines = {};
             sink_.TakeLines(lines);
             // A closed standard output drops the lines; the relay goes on.
             for (const auto& line : lines) {
                 writable = writable && WriteLine(line);
             }
             if (stopping) {
-                lines.clear();
+                lines = {};
                 if (sink_.TakeLines(lines) == 0)
                     break;
                 for (const auto& line : lines) {
@@ -246,6 +251,7 @@ int Relay(HeadlessView& view, const clst::MainWindowArguments& args, bool echo,
     discovery.RefreshComPortList();
     control.m_comPorts = discovery.m_comPorts;
     control.m_clserPorts = discovery.m_clserPorts;
+    control.m_clserRoutes = discovery.m_clserRoutes;
     control.ApplyStartupSelection();
     if (!control.m_bConnected) {
         std::fprintf(stderr, "clsertolvane: not connected (%s)\n",
@@ -259,7 +265,7 @@ int Relay(HeadlessView& view, const clst::MainWindowArguments& args, bool echo,
                  options.mode == clst::RelayMode::kLowLatency ? " (low latency)" : "");
 
     const timespec tick{0, 50 * 1000 * 1000};
-    auto nextTimer = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    clst::platform::Period timer{std::chrono::milliseconds(clst::kErrorTimerPeriodMs)};
     int exitCode = 0;
     for (;;) {
         const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
@@ -276,8 +282,7 @@ int Relay(HeadlessView& view, const clst::MainWindowArguments& args, bool echo,
             exitCode = 1;
             break;
         }
-        if (std::chrono::steady_clock::now() >= nextTimer) {
-            nextTimer += std::chrono::seconds(1);
+        if (timer.Due()) {
             const std::string line = view.panes[2];
             control.OnTimer(clst::kErrorTimerId);
             if (!control.m_bConnected) {
@@ -303,7 +308,12 @@ int RunHeadless(const clst::MainWindowArguments& args, bool echo, const clst::Re
     }
     HeadlessView view;
     OutputPrinter printer(view.sink);
+    // The COM port's own lines come from the relay while it holds the port
+    // lock: they wait in the queue too, so that standard output that nobody
+    // reads stalls neither the relay nor a stop.
+    clst::g_comPort.SetDiagnosticLines(&view.sink);
     const int exitCode = Relay(view, args, echo, options, pairs, stopSignals);
+    clst::g_comPort.SetDiagnosticLines(nullptr);
     if (!printer.Finish()) {
         // The printer is stuck in a write nobody takes; ending normally would
         // wait for it for ever.

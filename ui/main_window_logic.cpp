@@ -21,6 +21,7 @@ bool MainWindowController::OnInitDialog() {
         return false;
     }
     control_.m_clserPorts = discovery_.m_clserPorts;
+    control_.m_clserRoutes = discovery_.m_clserRoutes;
     view_.SetSettingsDialogClSerPorts(discovery_.m_clserPorts);
     RefreshComPortList();
     control_.ApplyStartupSelection();

@@ -202,6 +202,8 @@ int32_t EmulatedPort::Read(char* buffer, uint32_t& count, uint32_t timeoutMs) {
         count = 0;
         return CL_ERR_INVALID_REFERENCE;
     }
+    if (rxBuffer_.size() < wanted && config_.timeoutCopiesNothing)
+        return CL_ERR_TIMEOUT;  // count untouched, the bytes kept for a later read
     const uint32_t n = static_cast<uint32_t>(std::min<size_t>(wanted, rxBuffer_.size()));
     std::copy_n(rxBuffer_.begin(), n, buffer);
     rxBuffer_.erase(rxBuffer_.begin(), rxBuffer_.begin() + n);

@@ -284,7 +284,8 @@ bool ParseEmulationConfig(const std::string& text, EmulationConfig& out, std::st
                     return false;
                 }
                 port.link = value;
-            } else if (key == "init_error" || key == "baud_error" || key == "stalled") {
+            } else if (key == "init_error" || key == "baud_error" || key == "stalled" ||
+                       key == "timeout_copies_nothing") {
                 if (!ParseBool(value, flag)) {
                     error = LineError(lineNumber, key + " must be 0 or 1");
                     return false;
@@ -295,6 +296,8 @@ bool ParseEmulationConfig(const std::string& text, EmulationConfig& out, std::st
                     port.baudError = flag;
                 if (key == "stalled")
                     port.stalledReceiver = flag;
+                if (key == "timeout_copies_nothing")
+                    port.timeoutCopiesNothing = flag;
             } else if (key == "read_error_every") {
                 if (!ParseInt(value, 0, 1000000000, number)) {
                     error = LineError(lineNumber, "read_error_every must be a number >= 0");

@@ -20,7 +20,10 @@ struct PortConfig {
     int readErrorEvery = 0;        // every N-th clSerialRead fails; 0 = never
     int shortWrite = 0;            // accept at most K bytes a write; 0 = off
     bool stalledReceiver = false;  // the camera takes no bytes: writes time out
-    size_t rxBuffer = 65536;       // bytes buffered from the camera before overflow
+    // A read that times out copies nothing, leaves the count as the caller
+    // set it and keeps the bytes for a later read, as some makers' do.
+    bool timeoutCopiesNothing = false;
+    size_t rxBuffer = 65536;  // bytes buffered from the camera before overflow
 };
 
 struct BoardConfig {

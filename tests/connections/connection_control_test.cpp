@@ -1,6 +1,7 @@
 // Connection control with the real relay: a pty behind the pair's device
 // link, the emulated board's demo camera, and a recording window.
 #include <gtest/gtest.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <deque>
@@ -167,27 +168,44 @@ TEST_F(ConnectionControlTest, UnknownStartWordsSelectNothing) {
     EXPECT_TRUE(view_.messages.empty());
 }
 
-TEST_F(ConnectionControlTest, PortSettingsAskBeforeReconnecting) {
+TEST_F(ConnectionControlTest, PortSettingsAskBeforeReconnectingAndOnlyAFollowingRelayMovesTheRate) {
     LinkDeviceEnd();
     auto& c = Make("COM5", 0, "");
     dialog_.exists = true;
     c.OnPortSettings();
     EXPECT_EQ(std::pair(dialog_.broughtToTop, dialog_.runs), std::pair(1, 0));
     dialog_.exists = false;
+    c.SetRelayOptions({RelayMode::kDefault, true});
     ASSERT_TRUE(c.Connect());
+    // The error timer ticks while a question is up and after every step.
+    view_.whileShown = [&] { c.OnTimer(kErrorTimerId); };
     dialog_.result = c.m_settings;
     // The rate chosen, the dialog's answer, the answers to the question if
-    // asked; then the rate taken and the rate the relay runs at.
-    const std::tuple<int32_t, int, std::deque<int>, int32_t, uint32_t> steps[] = {
-        {9600, kIdOk, {}, 9600, 9600},               // no change: no question
-        {57600, kIdCancel, {}, 9600, 9600},          // cancelled: nothing taken
-        {57600, kIdOk, {kIdNo}, 57600, 9600},        // taken, not performed
-        {230400, kIdOk, {kIdYes}, 230400, 230400}};  // reconnected with the new settings
-    for (const auto& [rate, answer, question, taken, connected] : steps) {
+    // asked, the rate the client then switches its port to (here the relay's
+    // end itself, as the pair host carries it over; 0: none); then the rate
+    // in the settings and the rate the relay was connected with.
+    const std::tuple<int32_t, int, std::deque<int>, speed_t, int32_t, uint32_t> steps[] = {
+        {9600, kIdOk, {}, 0, 9600, 9600},              // no change: no question
+        {57600, kIdCancel, {}, 0, 9600, 9600},         // cancelled: nothing taken
+        {57600, kIdOk, {kIdNo}, B38400, 57600, 9600},  // kept for later: not followed
+        {230400, kIdOk, {kIdYes}, 0, 230400, 230400},  // reconnected with the new settings
+        {230400, kIdOk, {}, B19200, 19200, 230400}};   // the relay follows the client
+    for (const auto& [rate, answer, question, client, taken, connected] : steps) {
         dialog_.result.comBaudRate = rate;
         dialog_.answer = answer;
         view_.answers = question;
         c.OnPortSettings();
+        if (client != 0) {
+            termios t{};
+            ASSERT_EQ(tcgetattr(pty_.master, &t), 0);
+            cfsetspeed(&t, client);
+            ASSERT_EQ(tcsetattr(pty_.master, TCSANOW, &t), 0);
+            ASSERT_EQ(write(pty_.master, "\r", 1), 1);  // followed with the next byte
+            ASSERT_TRUE(clst::testing::WaitFor(
+                [&] { return c.m_pRelay->lineRate() != c.m_pRelay->comBaudRate(); },
+                std::chrono::seconds(3)));
+        }
+        c.OnTimer(kErrorTimerId);
         ASSERT_TRUE(c.m_bConnected && c.m_pRelay);
         EXPECT_EQ(std::pair(c.m_settings.comBaudRate, c.m_pRelay->comBaudRate()),
                   std::pair(taken, connected));
@@ -202,5 +220,5 @@ TEST_F(ConnectionControlTest, PortSettingsAskBeforeReconnecting) {
                                          "reconnect later to perform it.",
                                          "Port Configuration", 0x30},
                                         question}));
-    EXPECT_EQ(view_.panes[2], "230400 n 8 1");
+    EXPECT_EQ(view_.panes[2] + " " + std::to_string(c.m_settings.clserBaudCode), "19200 n 8 1 2");
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <tuple>
@@ -141,17 +142,20 @@ TEST(SerialLibraryPortListTest, EachMakersPortsThroughItsOwnLibrary) {
     const std::string mro = platform::ProgramLibraryDirectory() + "/libclsermro.so";
     const std::string xyz = platform::ProgramLibraryDirectory() + "/libclserxyz.so";
     clst::testing::ScratchDir dir;
-    // Only libclser*.so, in file-name order; a library reached twice counts once.
-    for (const auto& [name, target] :
+    // Only libclser*.so, in file-name order; a library reached twice (a link
+    // beside it) counts once.
+    for (const auto& [name, source] :
          {std::pair("libclserxyz.so", xyz), std::pair("libclsermro.so", mro),
-          std::pair("libclserxyz-again.so", xyz), std::pair("libother.so", mro),
-          std::pair("clsermro.so", mro),
+          std::pair("libother.so", mro), std::pair("clsermro.so", mro),
           std::pair("libclserbad.so",
                     platform::ProgramDirectory() + "/fake_clserial/lib/libclsernocount.so")})
-        ASSERT_EQ(symlink(target.c_str(), (dir / name).c_str()), 0);
+        std::filesystem::copy_file(source, dir / name);
+    ASSERT_EQ(symlink((dir / "libclserxyz.so").c_str(), (dir / "libclserxyz-again.so").c_str()), 0);
     std::vector<ClSerialLibrary> bound;
-    for (const auto& found : FindClSerialLibraries(nullptr, dir.path().c_str(), dir / "x"))
+    for (const auto& found : FindClSerialLibraries(nullptr, dir.path().c_str(), dir / "x")) {
+        EXPECT_EQ(found.refusal, "");
         bound.push_back(BindClSerialLibrary(found.path));
+    }
     std::vector<const ClSerialLibrary*> libraries;
     for (const auto& library : bound)
         libraries.push_back(&library);
@@ -164,12 +168,13 @@ TEST(SerialLibraryPortListTest, EachMakersPortsThroughItsOwnLibrary) {
 
     // Every port open at once: a position sent to another library, or as its
     // own index, finds its port in use or out of range.
-    SetClSerPortRoutes(list.routes);
     std::vector<ClSerEndpoint> endpoints(list.names.size());
-    for (uint32_t i = 0; i < endpoints.size(); ++i)
-        EXPECT_EQ(endpoints[i].Open(i, 128), 0) << list.names[i];
-    EXPECT_EQ(ClSerEndpoint().Open(4, 128), kClErrInvalidIndex);
+    ClSerPortRoute route;
+    for (uint32_t i = 0; i < endpoints.size(); ++i) {
+        ASSERT_TRUE(ClSerPortRouteAt(list.routes, i, route));
+        EXPECT_EQ(endpoints[i].Open(route, 128), 0) << list.names[i];
+    }
+    EXPECT_FALSE(ClSerPortRouteAt(list.routes, 4, route));
     for (auto& endpoint : endpoints)
         endpoint.Close();
-    SetClSerPortRoutes({});
 }

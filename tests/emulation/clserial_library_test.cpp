@@ -24,7 +24,7 @@ const clst::ClSerialLibrary& api = *new clst::ClSerialLibrary(
     clst::BindClSerialLibrary(clst::platform::ProgramLibraryDirectory() + "/libclsermro.so"));
 
 // Serial indices of the board file below.
-enum : uint32_t { kDemo = 0, kEcho, kPty, kPortCount };
+enum : uint32_t { kDemo = 0, kEcho, kPty, kCopiesNothing, kPortCount };
 
 class ClSerialLibrary : public ::testing::Test {
   protected:
@@ -33,7 +33,7 @@ class ClSerialLibrary : public ::testing::Test {
         WriteConfig(
             "[board0]\nname=EmuBoard\nports=2\n[board2]\nports=1\n[port1]\ncamera=echo\n"
             "[port2]\ncamera=pty\nlink=" +
-            link_ + "\n");
+            link_ + "\n[board3]\nports=1\n[port3]\ncamera=echo\ntimeout_copies_nothing=1\n");
     }
     void TearDown() override { Close(); }
     void WriteConfig(const std::string& text) {
@@ -94,6 +94,17 @@ TEST_F(ClSerialLibrary, ReadsReturnAtTheFullCountOrTheTimeOutWithBytesPacedAtThe
     EXPECT_EQ(Read(1000, 10000), payload);
     // 1000 bytes of 10 bits at 115200 bit/s are 87 ms on the line.
     EXPECT_GE(Clock::now() - paced, milliseconds(80));
+
+    // As some makers' libraries: a read that times out copies nothing and
+    // leaves the count alone; the bytes wait for a read of no more than came.
+    Close();
+    Open(kCopiesNothing, CL_BAUDRATE_115200);
+    EXPECT_EQ(Write("hij"), 3u);
+    std::string untouched(10, '*');
+    uint32_t count = 10;
+    EXPECT_EQ(api.read(ref_, untouched.data(), &count, 100), CL_ERR_TIMEOUT);
+    EXPECT_EQ(std::pair(count, untouched), std::pair(10u, std::string(10, '*')));
+    EXPECT_EQ(Read(3, 0), "hij");
 }
 
 TEST_F(ClSerialLibrary, DemoCameraAnswersItsCommandsByteForByte) {

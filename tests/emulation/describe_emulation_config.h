@@ -18,7 +18,8 @@ inline std::string Describe(const EmulationConfig& c) {
         s += "\nport" + std::to_string(p.index) + " " + p.camera + " " + p.link + "|" +
              std::to_string(p.initError) + std::to_string(p.baudError) + " " +
              std::to_string(p.readErrorEvery) + " " + std::to_string(p.shortWrite) + " " +
-             std::to_string(p.stalledReceiver) + " rx " + std::to_string(p.rxBuffer);
+             std::to_string(p.stalledReceiver) + " rx " + std::to_string(p.rxBuffer) +
+             (p.timeoutCopiesNothing ? " copies nothing on a time-out" : "");
     }
     return s;
 }

@@ -34,8 +34,10 @@ TEST(EmulationConfigParse, AcceptedTextsDescribeBoardsAndPortsInDeviceOrder) {
          "65536"},
         // Every fault key, in any case, with the words a user may write.
         {"[emulation]\ndevice_limit=16\n[board12]\nports=1\n[port0]\nCamera=ECHO\ninit_error=1\n"
-         "baud_error=yes\nread_error_every=3\nshort_write=4\nstalled=true\nrx_buffer=16\n",
-         "limit 16\nboard12 ports 1 from 0\nport0 echo |11 3 4 1 rx 16"},
+         "baud_error=yes\nread_error_every=3\nshort_write=4\nstalled=true\nrx_buffer=16\n"
+         "timeout_copies_nothing=on\n",
+         "limit 16\nboard12 ports 1 from 0\nport0 echo |11 3 4 1 rx 16 copies nothing on a "
+         "time-out"},
     };
     for (const auto& row : rows) {
         EmulationConfig config;

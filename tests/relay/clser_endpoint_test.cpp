@@ -75,28 +75,49 @@ TEST_F(ClSerEndpointTest, ShortAndStalledWritesKeepTheCounts) {
 TEST(ClSerialLibraryBinding, SearchOrderAndRefusals) {
     namespace fs = std::filesystem;
     testing::ScratchDir dir;
-    const std::string lib = dir / "lib", own = lib + "/libclsermro.so";
-    const std::string makers = dir / "makers", open = dir / "open", in = "CLSERIALPATH \"";
+    const std::string lib = dir / "lib", outside = dir / "libclserout.so";
+    const std::string makers = dir / "makers", open = dir / "open", group = dir / "group";
+    const std::string linked = dir / "linked", in = "CLSERIALPATH \"";
     const std::string a = makers + "/libclsera.so", d = makers + "/libclserdir.so";
-    for (const std::string& made : {lib, makers, d, open})
+    const std::string away = makers + "/libclseraway.so", w = makers + "/libclserw.so";
+    for (const std::string& made : {lib, makers, d, open, group})
         ASSERT_TRUE(fs::create_directory(made));
-    fs::permissions(open, fs::perms::others_write, fs::perm_options::add);
-    testing::WriteWholeFile(a, "");
+    fs::permissions(makers, fs::perms(0755));
+    fs::permissions(open, fs::perms(0757));
+    fs::permissions(group, fs::perms(0775));
+    for (const std::string& file : {a, w, outside})
+        testing::WriteWholeFile(file, "");
+    fs::permissions(a, fs::perms(0644));
+    fs::permissions(w, fs::perms(0666));
+    // A link to a library beside it is that library; one to elsewhere and a
+    // linked folder are refused, whatever they point at.
+    fs::create_symlink(a, makers + "/libclserb.so");
+    fs::create_symlink(outside, away);
+    fs::create_symlink(makers, linked);
     // CLSERIALPATH where the program has no library of its own, and what is
     // found; CLSERIAL_LIBRARY, and CLSERIALPATH beside the program's own
     // library, are met in faults_end_to_end.
     const std::pair<std::string, std::vector<ClSerialLibraryCandidate>> cases[] = {
-        {"", {{own, ""}}},
-        {makers, {{a, ""}, {d, d + " is not a library file"}}},
+        {"", {{dir / "none/libclsermro.so", ""}}},
+        {makers,
+         {{a, ""},
+          {away, away + " is a link to " + outside + ", outside the folder"},
+          {d, d + " is not a library file"},
+          {w, w + " is writable by other users"}}},
         {".", {{".", in + ".\" must be an absolute path"}}},
         {open, {{open, in + open + "\" is writable by other users"}}},
+        {group, {{group, in + group + "\" is writable by other users"}}},
+        {linked, {{linked, in + linked + "\" is a symbolic link; name the folder itself"}}},
         {lib, {{lib, in + lib + "\" holds no libclser*.so"}}},
     };
-    for (const auto& [searchPath, found] : cases)
-        EXPECT_EQ(FindClSerialLibraries(nullptr, searchPath.c_str(), lib), found) << searchPath;
+    for (const auto& [searchPath, found] : cases) {
+        EXPECT_EQ(FindClSerialLibraries(nullptr, searchPath.c_str(), dir / "none"), found)
+            << searchPath;
+    }
 
     // Beside the program, its own library comes first; an installed program's
     // (its package's emulated one) only after CLSERIALPATH.
+    const std::string own = lib + "/libclsermro.so";
     testing::WriteWholeFile(own, "");
     for (const auto& [installed, searchPath, first] :
          {std::tuple{false, makers, own}, {true, makers, a}, {true, std::string(), own}})

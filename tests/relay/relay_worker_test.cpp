@@ -3,8 +3,8 @@
 // client (the pty master) and, where it matters, the camera (the emulated
 // port's pty). Where the two workers take different steps a case runs in both
 // modes, which must relay alike and show the same lines; where the camera
-// reads matter, the low-latency mode runs also with a library that has only
-// the five functions the default mode needs.
+// reads matter, both modes run also with a library that has only the five
+// functions the default mode needs.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -47,6 +47,7 @@ struct WorkerVariant {
 const WorkerVariant kDefault{"Default", RelayMode::kDefault, true};
 const WorkerVariant kLowLatency{"LowLatency", RelayMode::kLowLatency, true};
 const WorkerVariant kFiveFunctions{"LowLatencyFiveFunctions", RelayMode::kLowLatency, false};
+const WorkerVariant kDefaultFiveFunctions{"DefaultFiveFunctions", RelayMode::kDefault, false};
 const auto kName = [](const auto& info) { return std::string(info.param.name); };
 using Side = LowLatencyPacer::Side;
 
@@ -119,7 +120,9 @@ class RelayWorkerTest : public ::testing::TestWithParam<WorkerVariant> {
 
 // Cases where how a worker reads the camera matters.
 INSTANTIATE_TEST_SUITE_P(Modes, RelayWorkerTest,
-                         ::testing::Values(kDefault, kLowLatency, kFiveFunctions), kName);
+                         ::testing::Values(kDefault, kLowLatency, kFiveFunctions,
+                                           kDefaultFiveFunctions),
+                         kName);
 // Cases where only the workers' own steps differ.
 class RelayWorkerModeTest : public RelayWorkerTest {};
 INSTANTIATE_TEST_SUITE_P(Modes, RelayWorkerModeTest, ::testing::Values(kDefault, kLowLatency),
@@ -154,16 +157,21 @@ TEST(EchoLineTest, EveryByteValueAndTheTenthLineFromTheEndOnTop) {
     EXPECT_EQ(lines, LineList(25, expected));
 }
 
-TEST(QueuedEchoSinkTest, ABoundedQueueDropsLinesInPlaceOfANoticeAndCountsAllOfThem) {
-    QueuedEchoSink sink(8);
+TEST(QueuedEchoSinkTest, ABoundCountsTheMemoryHeldWithTheBatchBeingPrinted) {
+    // Room for two short lines as they are held: each takes a string object.
+    QueuedEchoSink sink(2 * QueuedEchoSink::HeldBytes("aaaa"));
     LineList lines;
-    for (const char* line : {"aaaa", "bbbb", "cccc", "dddd"})
+    for (const char* line : {"aaaa", "bbbb", "cccc"})
         sink.AddString(line);
-    sink.TakeLines(lines);  // two fit exactly; the notice follows them
+    sink.TakeLines(lines);   // two fit; a notice stands for the third
+    sink.AddString("dddd");  // no room while the batch taken is being printed
+    sink.TakeLines(lines);   // that batch is done now
+    sink.TakeLines(lines);   // and so is the one with the second notice
     sink.AddString("eeee");
     sink.AddString("ffff");
     sink.TakeLines(lines);
-    EXPECT_EQ(lines, (LineList{"aaaa", "bbbb", QueuedEchoSink::DroppedNotice(2), "eeee", "ffff"}));
+    const std::string notice = QueuedEchoSink::DroppedNotice(1);
+    EXPECT_EQ(lines, (LineList{"aaaa", "bbbb", notice, notice, "eeee", "ffff"}));
     EXPECT_EQ(sink.produced(), 6) << "the count follows every line, dropped or not";
 }
 
@@ -226,6 +234,23 @@ TEST_P(RelayWorkerTest, RelaysBothWaysByteExactAndEchoesOnlyWhileAsked) {
     EXPECT_EQ(echoed, (std::map<std::string, std::string>{{"To ClSer:", "41[A] 42[B] "},
                                                           {"To Com:", "a[\n] e9[\xe9] 0[] "}}));
     EXPECT_FALSE(g_connectionError.load());
+}
+
+// Some makers' libraries copy nothing when a read times out and keep the
+// bytes for a later read: none is invented, and every one still arrives.
+TEST_P(RelayWorkerTest, ALibraryThatCopiesNothingOnATimeOutInventsAndLosesNoByte) {
+    ASSERT_NO_FATAL_FAILURE(StartRelay(ptyCamera() + "\ntimeout_copies_nothing=1"));
+    // Each reply follows a command, so that the low-latency worker waits on
+    // the camera side too.
+    for (const size_t size : {1, 2, 7, 300, 1023, 1024, 1025, 5000}) {
+        const std::string reply = RandomBytes(size, static_cast<unsigned>(size));
+        ASSERT_TRUE(WriteAll(master_, "?"));
+        ASSERT_EQ(ReadFor(camera_, 1, 3s), "?");
+        ASSERT_TRUE(WriteAll(camera_, reply));
+        EXPECT_TRUE(ReadFor(master_, size, 3s) == reply) << size << " bytes";
+    }
+    EXPECT_EQ(ReadFor(master_, 1, 300ms), "") << "a quiet line gives nothing";
+    EXPECT_TRUE(Lines().empty());
 }
 
 TEST_P(RelayWorkerTest, CameraReadFailureAddsLineAndRelayGoesOn) {

@@ -95,8 +95,10 @@ class FakeBackend : public DiscoveryBackend {
     std::vector<std::string> libraryPorts;
 
     bool BoardRuntimeLoaded() override { return runtimeLoaded; }
-    bool ListSerialLibraryPorts(std::vector<std::string>& names) override {
+    bool ListSerialLibraryPorts(std::vector<std::string>& names,
+                                std::vector<ClSerPortRoute>& routes) override {
         names.insert(names.end(), libraryPorts.begin(), libraryPorts.end());
+        routes.resize(names.size());
         return !libraryPorts.empty();
     }
 

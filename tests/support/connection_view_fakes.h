@@ -2,6 +2,7 @@
 // GoogleTest, so that the fuzz targets can use them too.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@ class RecordingConnectionView : public Base, public MessageRecorder {
         panes.at(static_cast<size_t>(pane)) = text;
     }
     int ShowMessage(const std::string& text, const std::string& caption, unsigned flags) override {
+        if (whileShown)
+            whileShown();  // a window's timers go on while a message box is up
         return Record(text, caption, flags);
     }
     void StartTimer(unsigned id, unsigned ms) override { timers[id] = ms; }
@@ -39,6 +42,7 @@ class RecordingConnectionView : public Base, public MessageRecorder {
     std::vector<std::string> panes = std::vector<std::string>(4);
     std::map<unsigned, unsigned> timers;
     QueuedEchoSink sink;
+    std::function<void()> whileShown;
 };
 
 class FakeSettingsDialog : public PortSettingsHandOver {

@@ -38,6 +38,20 @@ class HeadlessTest(E2ETestCase):
                 # Both ports were closed: a second instance connects to the same pair.
                 self.assert_stops_cleanly(self.start_connected("COM7", "0"), signal.SIGINT)
 
+    def test_follow_baud_takes_the_rate_of_a_client_that_stayed_open(self):
+        # The client switched to 9600 and stays open while the relay starts
+        # again (a service restart, a reconnect): the host carries only
+        # changes of the rate, so the relay reads the rate the pair publishes.
+        with open_serial(self.com(), 9600, timeout=2) as port:
+            for start in range(2):
+                proc = self.start_connected("--follow-baud", "COM7", "0", "115200,N,8,1")
+                port.write(b"baud?\r")
+                self.assertEqual(port.read_until(b"\n"), b"baud=9600\r\n", start)
+                time.sleep(1.2)  # the status line follows the next timer tick
+                out, err = self.assert_stops_cleanly(proc)
+                self.assertIn("Line rate changed from 115200 to 9600", out)
+                self.assertIn("Connected: COM7<->0. EmuBoard_Port0 9600 n 8 1\n", err)
+
     def test_refusals_and_exit_codes(self):
         no_boards = os.path.join(self.dir, "no-boards.ini")
         pathlib.Path(no_boards).write_text("[emulation]\ndevice_limit=4\n")
@@ -77,6 +91,23 @@ class HeadlessTest(E2ETestCase):
         self.assertEqual(code, 1, err)
         self.assertIn("Error writing to COM interface  error code:", out)
         self.assertIn("Connection error!", err)
+
+    def test_sigterm_ends_it_when_the_pair_dies_under_unread_output(self):
+        # Nobody reads standard output, which the echo lines have filled;
+        # then the pair goes away. The relay's COM error lines wait in the
+        # bounded queue like every other line, so the stop signal still works.
+        self.echo_board()
+        proc = self.start_connected("--echo", "COM7", "0", FAST)
+        with open_serial(self.com(), 921600, timeout=10) as port:
+            for _ in range(25):  # about 600 KB of echo lines
+                port.write(os.urandom(4096))
+                self.assertEqual(len(port.read(4096)), 4096)
+            self.assertEqual(self.run_tool("clsertolvane-pairs", "remove", "CNC7").returncode, 0)
+        time.sleep(0.3)  # the relay meets the end of its pair
+        proc.send_signal(signal.SIGTERM)
+        stopped = time.monotonic()
+        self.assertIn(proc.wait(timeout=10), (0, 1))
+        self.assertLess(time.monotonic() - stopped, 2)
 
     def test_sigterm_mid_transfer_with_unread_output(self):
         # A service whose standard output nobody reads: the echo lines pile
