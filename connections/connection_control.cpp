@@ -198,8 +198,8 @@ bool ConnectionControl::Connect() {
 
 // A following relay that starts while a client holds the COM end at another
 // rate (a relay restarted under a tool that stayed open at 9600) takes that
-// rate: its own end is set to it, and the worker's follower then switches
-// the camera line, with its echo line, before the client's next byte. The
+// rate: its own end is set to it, and the relay's follower switches the
+// camera line, with its echo line, as the relay starts. The
 // pair host may carry a new rate of the client between the reading of its
 // file and the setting of this end, so the file is read again until it
 // agrees with what was set.

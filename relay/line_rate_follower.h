@@ -5,7 +5,8 @@
 // camera, the workers call the follower, which switches the Camera Link line
 // to the COM port's rate when that changed: the block is sent at the rate
 // the client had set when its bytes reached the relay. A rate alone waits
-// for the client's next byte, as the camera may still answer at the old one.
+// for the client's next byte, as the camera may still answer at the old one;
+// only a rate the client held when the relay connected is followed at once.
 #pragma once
 
 #include <atomic>

@@ -81,7 +81,9 @@ bool RelayToCom(RelayRun& run, uint64_t m) {
     if (status == 0 && written == 0) {
         AddLine(
             Format("Retry after TotalBytesWritten: %d", static_cast<int32_t>(run.bytesWritten)));
-        for (int retry = 0; retry < kComWriteRetries; ++retry) {
+        // A stop ends the retries: it waits for the port lock held here,
+        // and a client that never reads would make it wait seconds.
+        for (int retry = 0; retry < kComWriteRetries && g_relayRunning; ++retry) {
             platform::Deadline::InMs(kComWriteRetryPauseMs).SleepUntil();
             status = g_comPort.Write(run.record.data, m, written);
             if (status != 0 || written != 0) {
@@ -91,6 +93,9 @@ bool RelayToCom(RelayRun& run, uint64_t m) {
     }
     run.bytesToWrite += m;
     run.bytesWritten += written;
+    if (!g_relayRunning) {
+        return false;
+    }
     if (status < 0 || written != m) {
         {
             std::lock_guard<std::mutex> echoLock(g_echoLock);

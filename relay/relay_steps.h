@@ -40,7 +40,7 @@ bool RelayToCamera(RelayRun& run, uint64_t n, int32_t readStatus);
 // Camera to COM, the `m` bytes in the buffer: echo, write, one round of
 // retries for a write that delivered nothing, the totals, and on failure
 // the COM write error line and g_connectionError. False when the worker
-// must end.
+// must end, also when the relay is stopped during the retries.
 bool RelayToCom(RelayRun& run, uint64_t m);
 
 // A failed camera read: its line; the worker goes on.

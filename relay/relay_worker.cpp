@@ -144,6 +144,14 @@ bool RelayWorker::Start(EchoSink* listBox, const RelayOptions& options) {
     g_echoListBox = listBox;
     g_relayRunning = true;
     follower_ = options.followLineRate ? std::make_unique<LineRateFollower>(comBaudRate_) : nullptr;
+    if (follower_) {
+        // A client that held the COM end at another rate when the relay
+        // connected (its end was set to that rate) talks to a camera already
+        // switched to it: the camera line follows now, not with the client's
+        // next byte, which a tool that only listens never sends.
+        std::lock_guard<std::mutex> portLock(g_portLock);
+        follower_->Follow();
+    }
     const RelayMode mode = options.mode;
     try {
         ended_ = false;

@@ -324,14 +324,23 @@ static int OpenRetryingBusy(const struct OpenCall* call) {
         return -1;
     }
     int fd = Attempt(call);
-    if (fd >= 0 || errno != EBUSY || !IsComEndPath(call->dir_fd, call->path)) {
+    if (fd >= 0 || errno != EBUSY) {
         return fd;
+    }
+    /* The look at the port directory must not change what any other busy
+     * terminal reports. */
+    if (!IsComEndPath(call->dir_fd, call->path)) {
+        errno = EBUSY;
+        return -1;
     }
     struct timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
     while (fd < 0 && errno == EBUSY && ElapsedMs(&start) < kBusyRetryMs) {
-        const struct timespec pause = {0, kBusyPauseUs * 1000L};
-        nanosleep(&pause, NULL);
+        /* A signal does not end the pause: the program asked for an open,
+         * and the kernel's own open would not have failed with EINTR. */
+        struct timespec pause = {0, kBusyPauseUs * 1000L};
+        while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+        }
         fd = Attempt(call);
     }
     return fd;
