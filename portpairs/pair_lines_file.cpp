@@ -43,7 +43,8 @@ bool ReadPairLines(const std::string& devicePortName, maro_vcp::PairLines& lines
     struct stat st {};
     std::string text(kMaxLinesFileSize, '\0');
     ssize_t n = -1;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid()) {
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid() &&
+        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
         n = ::read(fd, text.data(), text.size());
     }
     ::close(fd);

@@ -15,7 +15,7 @@ namespace clst {
 // `devicePortName` (ZADURUV<n> or MAROCOM<n>, with or without "\\.\"), in
 // the port directory when that passes its checks. False when the name is no
 // pair's device end, or the file is missing, is not a plain file of this
-// user, or is malformed.
+// user that only this user can write, or is malformed.
 bool ReadPairLines(const std::string& devicePortName, maro_vcp::PairLines& lines);
 
 }  // namespace clst
