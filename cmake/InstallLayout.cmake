@@ -28,7 +28,7 @@ endfunction()
 # installed into the private folder. FOREIGN_ARCH marks files built for
 # another architecture (an i386 library beside the amd64 programs): they are
 # left out of the package's dependency scan, and the package needs a lintian
-# override for them (packaging/lintian-overrides). SUBDIR puts them into a
+# override for them where lintian flags them (packaging/lintian-overrides). SUBDIR puts them into a
 # folder of the private folder (one per word size, for example).
 function(clst_install_private)
     cmake_parse_arguments(PARSE_ARGV 0 _arg "FOREIGN_ARCH" "SUBDIR" "")
@@ -37,7 +37,12 @@ function(clst_install_private)
         set(_dir ${CLST_PRIVATE_DIR}/${_arg_SUBDIR})
     endif()
     foreach(_target ${_arg_UNPARSED_ARGUMENTS})
-        set_target_properties(${_target} PROPERTIES INSTALL_RPATH "$ORIGIN")
+        # A target that set its own search path (none, for a library
+        # preloaded into other programs) keeps it.
+        get_property(_own_rpath TARGET ${_target} PROPERTY INSTALL_RPATH SET)
+        if(NOT _own_rpath)
+            set_target_properties(${_target} PROPERTIES INSTALL_RPATH "$ORIGIN")
+        endif()
         install(TARGETS ${_target} RUNTIME DESTINATION ${_dir} LIBRARY DESTINATION ${_dir})
         if(NOT _arg_FOREIGN_ARCH)
             set_property(GLOBAL APPEND PROPERTY CLST_PACKAGED_ELF_FILES "$<TARGET_FILE:${_target}>")
