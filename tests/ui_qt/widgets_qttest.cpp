@@ -12,7 +12,6 @@
 
 #include "portpairs/port_pair_library.h"
 #include "tests/support/message_recorder.h"
-#include "tests/support/private_port_directory.h"
 #include "tests/support/test_io.h"
 #include "ui/qt/echo_list_view.h"
 #include "ui/qt/port_setting_dlg.h"
@@ -71,8 +70,7 @@ class WidgetsTest : public QObject {
     Q_OBJECT
   private slots:
     void initTestCase() {
-        dir_ = testing::MakePrivatePortDirectory("/tmp/clst-widgets-XXXXXX");
-        QVERIFY(!dir_.empty());
+        QVERIFY(!dir_.path().empty());
         unsetenv("MARO_EMULATION");
         // This program sits in <build>/tests, beside no bin or lib folder:
         // the runtime is found through the environment instead.
@@ -88,7 +86,6 @@ class WidgetsTest : public QObject {
         for (const char* name : {"CNC7", "CNC4711", "CNC4712"})
             pairs_.VcpRemovePair(name);
         pairs_.VcpRelease();
-        testing::RemovePrivatePortDirectory(dir_);
     }
 
     void messageBoxFlagsAndAnswers() {
@@ -291,7 +288,7 @@ class WidgetsTest : public QObject {
                 lines << window.echoView()->RowText(row);
             return lines;
         };
-        const int fd = testing::OpenRawPort(dir_ + "/COM7");
+        const int fd = testing::OpenRawPort(dir_ / "COM7");
         QVERIFY(fd >= 0 && testing::WriteAll(fd, "id?\r"));
         const bool replied = QTest::qWaitFor([&] { return rows().contains("To Com:"); }, 10000);
         close(fd);
@@ -311,7 +308,9 @@ class WidgetsTest : public QObject {
     }
 
   private:
-    std::string dir_;
+    // A private port directory for the test program.
+    const testing::ScratchDir dir_{"/tmp/clst-widgets-XXXXXX"};
+    const testing::ScopedEnv portDir_{"CLSERTOLVANE_PORT_DIR", dir_.path()};
     ObservedPairs pairs_;
     QString offered_;
 };
