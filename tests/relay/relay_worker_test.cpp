@@ -304,11 +304,7 @@ TEST_P(RelayEndpointTest, FollowsTheClientsLineRateOnlyWhenAsked) {
     // The client sets its rate (here straight on the relay's pty, as the
     // pair host does), then asks the demo camera for the rate of its line.
     auto ask = [&](speed_t speed, const std::string& reply) {
-        termios t{};
-        EXPECT_EQ(tcgetattr(master_, &t), 0);
-        cfsetspeed(&t, speed);
-        EXPECT_EQ(tcsetattr(master_, TCSANOW, &t), 0);
-        EXPECT_TRUE(WriteAll(master_, "baud?\r"));
+        EXPECT_TRUE(SetSpeed(master_, speed) && WriteAll(master_, "baud?\r"));
         EXPECT_EQ(ReadFor(master_, reply.size() + 2, 3s), reply + "\r\n");
     };
     ASSERT_NO_FATAL_FAILURE(StartRelay("camera=demo"));
