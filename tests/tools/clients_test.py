@@ -8,7 +8,6 @@
 import json
 import os
 import pathlib
-import select
 import shutil
 import socket
 import subprocess
@@ -19,7 +18,7 @@ import unittest
 import serial
 
 import e2e_support
-from e2e_support import E2ETestCase, ID, wait_for
+from e2e_support import E2ETestCase, ID, read_line, wait_for
 
 e2e_support.take_bin_argument()
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -194,18 +193,6 @@ class Rfc2217ClientTest(E2ETestCase):
         out, _ = self.assert_stops_cleanly(proc)
         self.assertIn("Line rate changed from 115200 to 9600 bit/s: the Camera Link port follows "
                       "the COM port", out)
-
-
-def read_line(stream, timeout):
-    """One line from a pipe opened unbuffered, within `timeout` seconds."""
-    line, deadline = b"", time.monotonic() + timeout
-    while not line.endswith(b"\n"):
-        ready = select.select([stream], [], [], max(0, deadline - time.monotonic()))[0]
-        byte = os.read(stream.fileno(), 1) if ready else b""
-        if not byte:
-            raise AssertionError(f"no whole line within {timeout} s: {line!r}")
-        line += byte
-    return line.decode()
 
 
 # What a native program sees of the modem lines, through pyserial, run by

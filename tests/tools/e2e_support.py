@@ -55,20 +55,29 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+# Byte by byte, so that no line waits in a buffer that select cannot see.
+def read_line(stream, timeout):
+    """One line from a pipe; without its line end when the pipe ended or
+    `timeout` seconds passed first."""
+    line, deadline = b"", time.monotonic() + timeout
+    while not line.endswith(b"\n"):
+        ready = select.select([stream], [], [], max(0, deadline - time.monotonic()))[0]
+        byte = os.read(stream.fileno(), 1) if ready else b""
+        if not byte:
+            break
+        line += byte
+    return line.decode(errors="replace")
+
+
 def wait_connected(proc, timeout=10, marker="Connected:"):
     """Reads the program's standard error until a line starts with `marker`:
     (True once one did, what it printed there so far)."""
-    text = ""
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if select.select([proc.stderr], [], [], 0.1)[0]:
-            line = proc.stderr.readline()
-            if not line:
-                break
-            text += line
-            if line.startswith(marker):
-                return True, text
-    return False, text
+    text, deadline = "", time.monotonic() + timeout
+    while (line := read_line(proc.stderr, deadline - time.monotonic())).endswith("\n"):
+        text += line
+        if line.startswith(marker):
+            return True, text
+    return False, text + line
 
 
 # serial.Serial, tried again while the port is still busy: a pair frees an
