@@ -142,9 +142,9 @@ class E2ETestCase(unittest.TestCase):
         """A command line started through clsertolvane-run."""
         return [os.path.join(BIN, "clsertolvane-run"), *args]
 
-    def background(self, args, **kwargs):
+    def background(self, args, env=None, **kwargs):
         """A helper process, ended (SIGTERM) at the end of the case."""
-        proc = subprocess.Popen(args, **{"env": self.env, **kwargs})
+        proc = subprocess.Popen(args, env=env or self.env, **kwargs)
         self.addCleanup(proc.wait, 10)
         self.addCleanup(proc.terminate)
         return proc
