@@ -1,6 +1,5 @@
 #include "relay/echo_sink.h"
 
-#include <limits>
 #include <string>
 
 namespace clst {
@@ -36,21 +35,6 @@ void QueuedEchoSink::AddString(std::string_view text) {
     queuedBytes_ += held;
 }
 
-int QueuedEchoSink::GetCount() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (produced_ > std::numeric_limits<int>::max()) {
-        return std::numeric_limits<int>::max();
-    }
-    return static_cast<int>(produced_);
-}
-
-void QueuedEchoSink::SetTopIndex(int index) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (index >= 0 && index < produced_) {
-        topIndex_ = index;
-    }
-}
-
 size_t QueuedEchoSink::TakeLines(std::vector<std::string>& out) {
     std::deque<std::string> taken;
     {
@@ -73,11 +57,6 @@ size_t QueuedEchoSink::TakeLines(std::vector<std::string>& out) {
 int64_t QueuedEchoSink::produced() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return produced_;
-}
-
-int QueuedEchoSink::topIndex() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return topIndex_;
 }
 
 }  // namespace clst

@@ -11,23 +11,19 @@
 
 namespace clst {
 
-// The three list operations the worker uses on the echo list: add a line,
-// ask how many lines there are, and scroll so that a given line is on top.
-// The worker calls these from its own thread. An implementation must never
+// The one list operation the worker uses on the echo list: add a line. The
+// worker calls it from its own thread. An implementation must never
 // wait for the user-interface thread: otherwise a worker adding a line and
 // a user-interface thread stopping the worker can wait on each other.
 class EchoSink {
   public:
     virtual ~EchoSink() = default;
     virtual void AddString(std::string_view line) = 0;
-    virtual int GetCount() = 0;
-    // A negative index is refused and ignored, as by a list box.
-    virtual void SetTopIndex(int index) = 0;
 };
 
 // A sink that queues lines for a consumer on another thread (the window's
-// list or standard output) in production order. The count and the top index
-// follow every line produced, whether or not it has been taken yet.
+// list or standard output) in production order; the window's list keeps its
+// own view of the end (ui/echo_viewport.h).
 //
 // With a limit, the lines held stay within that many bytes of memory (the
 // text of each line and its string object, HeldBytes): a consumer that
@@ -41,15 +37,12 @@ class QueuedEchoSink : public EchoSink {
     explicit QueuedEchoSink(size_t maxHeldBytes = 0) : maxHeldBytes_(maxHeldBytes) {}
 
     void AddString(std::string_view line) override;
-    int GetCount() override;
-    void SetTopIndex(int index) override;
 
     // Moves every queued line into `out` (appended, in order); returns how
     // many. The consumer is done with the lines it took before.
     size_t TakeLines(std::vector<std::string>& out);
-    // Lines produced so far and the last valid top index (-1 when none).
+    // Lines produced so far.
     int64_t produced() const;
-    int topIndex() const;
 
     // The line that stands for `count` dropped lines.
     static std::string DroppedNotice(int64_t count);
@@ -67,7 +60,6 @@ class QueuedEchoSink : public EchoSink {
     size_t takenBytes_ = 0;  // the batch the consumer took last
     int64_t dropped_ = 0;
     int64_t produced_ = 0;
-    int topIndex_ = -1;
 };
 
 }  // namespace clst

@@ -61,7 +61,6 @@ void EchoBytes(const EchoRecord& record) {
         return;
     }
     sink->AddString(FormatEchoLine(record.data, count));
-    sink->SetTopIndex(sink->GetCount() - kEchoTopIndexOffset);
 }
 
 namespace {

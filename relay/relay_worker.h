@@ -23,7 +23,6 @@ inline constexpr uint32_t kClSerFirstReadTimeoutMs = 10;
 inline constexpr uint32_t kClSerNextReadTimeoutMs = 0;
 inline constexpr int kComWriteRetries = 10;
 inline constexpr uint32_t kComWriteRetryPauseMs = 200;
-inline constexpr int kEchoTopIndexOffset = 10;
 
 // One block handed to EchoBytes: the first `count` bytes of `data` are valid.
 struct EchoRecord {

@@ -29,8 +29,6 @@ MUTANTS = [
     # Relay: the workers, the endpoints, the echo lines.
     ("relay/relay_worker.h", "inline constexpr int kComWriteRetries = 10;",
      "inline constexpr int kComWriteRetries = 1;", "a stalled client gets one retry, not ten"),
-    ("relay/relay_worker.h", "inline constexpr int kEchoTopIndexOffset = 10;",
-     "inline constexpr int kEchoTopIndexOffset = 9;", "the echo list scrolls one line short"),
     ("relay/relay_worker.cpp", "        if (byte >= 0x10) {", "        if (byte > 0x10) {",
      "byte 0x10 shows as '0[...]' instead of '10[...]'"),
     ("relay/relay_steps.cpp", '            EchoBlock("To ClSer:", run.record);',

@@ -196,10 +196,7 @@ TEST_F(ConnectionControlTest, PortSettingsAskBeforeReconnectingAndOnlyAFollowing
         view_.answers = question;
         c.OnPortSettings();
         if (client != 0) {
-            termios t{};
-            ASSERT_EQ(tcgetattr(pty_.master, &t), 0);
-            cfsetspeed(&t, client);
-            ASSERT_EQ(tcsetattr(pty_.master, TCSANOW, &t), 0);
+            ASSERT_TRUE(clst::testing::SetSpeed(pty_.master, client));
             ASSERT_EQ(write(pty_.master, "\r", 1), 1);  // followed with the next byte
             ASSERT_TRUE(clst::testing::WaitFor(
                 [&] { return c.m_pRelay->lineRate() != c.m_pRelay->comBaudRate(); },

@@ -22,7 +22,6 @@
 #include "platform/device_namespace.h"
 #include "platform/program_path.h"
 #include "portpairs/port_pair_library.h"
-#include "tests/support/private_port_directory.h"
 #include "tests/support/test_io.h"
 
 namespace clst::testing {
@@ -62,7 +61,6 @@ class PortPairTest : public ::testing::Test {
             }
         }
         library_.VcpRelease();
-        RemovePrivatePortDirectory(dir_);
     }
 
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
@@ -94,14 +92,12 @@ class PortPairTest : public ::testing::Test {
     // An end opened as a serial program does; what a test leaves open goes
     // with the process.
     int Open(const std::string& name) const { return OpenRawPort(Path(name)); }
-    // Whether another program's open of the end is refused as busy.
-    bool Refused(const std::string& name) const {
-        const int fd = open(Path(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        const bool busy = fd < 0 && errno == EBUSY;
-        if (fd >= 0)
-            close(fd);
-        return busy;
+    // Another program's open and close of `path`: 0, or why it was refused.
+    static int Touch(const std::string& path) {
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        return fd >= 0 ? close(fd) : errno;
     }
+    bool Refused(const std::string& name) const { return Touch(Path(name)) == EBUSY; }
     // Runs a command (stderr into the output too): its exit code, -1 when it
     // did not exit normally.
     static int Run(const std::string& command, std::string& output) {
@@ -118,7 +114,9 @@ class PortPairTest : public ::testing::Test {
 
     // The command-line tool, run as a second instance.
     const std::string tool_ = platform::ProgramDirectory() + "/../bin/clsertolvane-pairs ";
-    const std::string dir_ = MakePrivatePortDirectory("/tmp/clst-pairs-XXXXXX");
+    const ScratchDir scratch_{"/tmp/clst-pairs-XXXXXX"};
+    const std::string dir_ = scratch_.path();
+    const ScopedEnv portDir_{"CLSERTOLVANE_PORT_DIR", dir_};
     // From its default place, the program's library directory: SetUp fails
     // when that is wrong.
     PortPairLibrary library_;
@@ -226,14 +224,10 @@ TEST_F(PortPairTest, BusyHostCarriesRatesInOrderAndEndsWithItsDirectory) {
     const int com = Open("COM103"), dev = Open("ZADURUV103");
     ASSERT_TRUE(com >= 0 && dev >= 0);
     const speed_t rates[] = {B9600, B19200, B38400, B57600, B230400};
-    auto setRate = [com](speed_t rate) {
-        termios tio{};
-        return tcgetattr(com, &tio) == 0 && cfsetspeed(&tio, rate) == 0 &&
-               tcsetattr(com, TCSANOW, &tio) == 0;
-    };
     for (int round = 0; round < 200; ++round) {
         const speed_t before = rates[(2 * round) % 5], after = rates[(2 * round + 1) % 5];
-        ASSERT_TRUE(setRate(before) && WriteAll(com, "a") && setRate(after) && WriteAll(com, "b"));
+        ASSERT_TRUE(SetSpeed(com, before) && WriteAll(com, "a") && SetSpeed(com, after) &&
+                    WriteAll(com, "b"));
         ASSERT_EQ(ReadFor(dev, 2, kHangGuard), "ab");
         termios tio{};
         ASSERT_EQ(tcgetattr(dev, &tio), 0);
@@ -265,12 +259,6 @@ TEST_F(PortPairTest, BusyHostCarriesRatesInOrderAndEndsWithItsDirectory) {
 TEST_F(PortPairTest, EndsAreClaimedForEveryHolderAndOnlyForHolders) {
     ASSERT_NE(library_.VcpInstallPair(104), 0) << library_.LastErrorText();
     const std::string com = Path("COM104");
-    auto touch = [](const std::string& path) {
-        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd >= 0)
-            close(fd);
-        return fd >= 0;
-    };
     for (int round = 0; round < 50; ++round) {
         const auto opened = Clock::now();
         const int fd = open(com.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -278,7 +266,7 @@ TEST_F(PortPairTest, EndsAreClaimedForEveryHolderAndOnlyForHolders) {
         usleep(1000);  // the host sees the open
         close(fd);
         const bool brief = Clock::now() - opened < milliseconds(3);  // well within the claim delay
-        EXPECT_TRUE(touch(com) || !brief) << "round " << round << ": " << std::strerror(errno);
+        EXPECT_TRUE(Touch(com) == 0 || !brief) << "round " << round << ": " << std::strerror(errno);
         ASSERT_TRUE(WaitFor([&] { return !Lines(104).comOpen; }, kHangGuard));
     }
 
@@ -310,7 +298,7 @@ TEST_F(PortPairTest, EndsAreClaimedForEveryHolderAndOnlyForHolders) {
     const int queue = std::atoi(ReadWholeFile("/proc/sys/fs/inotify/max_queued_events").c_str());
     ASSERT_EQ(kill(host, SIGSTOP), 0);
     for (int i = 0; i < queue / 2 + 100; ++i)
-        touch(Path("ZADURUV104"));
+        Touch(Path("ZADURUV104"));
     ASSERT_EQ(kill(host, SIGCONT), 0);
     // The host reads its whole queue in one turn: once it shows this open, it
     // has looked again after the overflow.

@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -132,30 +131,6 @@ class RelayEndpointTest : public RelayWorkerTest {};
 INSTANTIATE_TEST_SUITE_P(Modes, RelayEndpointTest, ::testing::Values(kDefault), kName);
 
 }  // namespace
-
-TEST(EchoLineTest, EveryByteValueAndTheTenthLineFromTheEndOnTop) {
-    EchoRecord record;
-    std::string expected;
-    for (int value = 0; value < 256; ++value) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "%x[", value);
-        expected += hex + (value != 0 ? std::string(1, static_cast<char>(value)) : "") + "] ";
-        record.data[record.count++] = static_cast<uint8_t>(value);
-    }
-    QueuedEchoSink sink;
-    g_echoListBox = &sink;
-    for (int i = 0; i < 9; ++i)
-        EchoBytes(record);
-    EXPECT_EQ(sink.topIndex(), -1) << "fewer than ten lines: the negative index is refused";
-    for (int i = 0; i < 16; ++i)
-        EchoBytes(record);
-    EXPECT_EQ(sink.topIndex(), 15);
-    g_echoListBox = nullptr;
-    EchoBytes(record);  // no list: nothing happens
-    LineList lines;
-    sink.TakeLines(lines);
-    EXPECT_EQ(lines, LineList(25, expected));
-}
 
 TEST(QueuedEchoSinkTest, ABoundCountsTheMemoryHeldWithTheBatchBeingPrinted) {
     // Room for two short lines as they are held: each takes a string object.
@@ -304,11 +279,7 @@ TEST_P(RelayEndpointTest, FollowsTheClientsLineRateOnlyWhenAsked) {
     // The client sets its rate (here straight on the relay's pty, as the
     // pair host does), then asks the demo camera for the rate of its line.
     auto ask = [&](speed_t speed, const std::string& reply) {
-        termios t{};
-        EXPECT_EQ(tcgetattr(master_, &t), 0);
-        cfsetspeed(&t, speed);
-        EXPECT_EQ(tcsetattr(master_, TCSANOW, &t), 0);
-        EXPECT_TRUE(WriteAll(master_, "baud?\r"));
+        EXPECT_TRUE(SetSpeed(master_, speed) && WriteAll(master_, "baud?\r"));
         EXPECT_EQ(ReadFor(master_, reply.size() + 2, 3s), reply + "\r\n");
     };
     ASSERT_NO_FATAL_FAILURE(StartRelay("camera=demo"));

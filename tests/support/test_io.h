@@ -1,6 +1,7 @@
 // Shared helpers for tests that talk to ptys and files: a pty pair, raw
-// opens, reads and writes bounded by a hang guard, whole-file reads and
-// writes, a scratch directory and an environment variable put back at the end.
+// opens, line rates, reads and writes bounded by a hang guard, whole-file
+// reads and writes, a scratch directory and an environment variable put back
+// at the end.
 #pragma once
 
 #include <fcntl.h>
@@ -46,6 +47,13 @@ inline int OpenRawPort(const std::string& path) {
     if (fd >= 0)
         close(fd);
     return -1;
+}
+
+// Sets a terminal's line rate, as a client program does.
+inline bool SetSpeed(int fd, speed_t speed) {
+    termios tio{};
+    return tcgetattr(fd, &tio) == 0 && cfsetspeed(&tio, speed) == 0 &&
+           tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
 // A pty pair; the test holds the raw, non-blocking master.

@@ -8,7 +8,6 @@
 import json
 import os
 import pathlib
-import select
 import shutil
 import socket
 import subprocess
@@ -19,7 +18,7 @@ import unittest
 import serial
 
 import e2e_support
-from e2e_support import E2ETestCase, ID
+from e2e_support import E2ETestCase, ID, read_line, wait_for
 
 e2e_support.take_bin_argument()
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -67,9 +66,8 @@ class WineClientTest(E2ETestCase):
         assert boot.returncode == 0, boot.stderr
 
     def wine(self, *args, preload=True):
-        run = [os.path.join(e2e_support.BIN, "clsertolvane-run")] if preload else []
-        return subprocess.run([*run, "wine", *args], capture_output=True, text=True,
-                              errors="replace", timeout=180,
+        return subprocess.run(self.through_run("wine", *args) if preload else ["wine", *args],
+                              capture_output=True, text=True, errors="replace", timeout=180,
                               env=dict(self.wine_env, CLSERTOLVANE_PORT_DIR=self.ports))
 
     def serial_ports(self):
@@ -168,25 +166,17 @@ class Rfc2217ClientTest(E2ETestCase):
         # A ser2net killed before left its socket behind.
         with socket.socket(socket.AF_UNIX) as stale:
             stale.bind(sock)
-        for command in ([os.path.join(e2e_support.BIN, "clsertolvane-run"), "ser2net", "-n", "-c",
-                         config],
-                        ["socat", f"TCP-LISTEN:{port},bind=127.0.0.1,reuseaddr,fork",
-                         f"UNIX-CONNECT:{sock}"]):
-            proc = subprocess.Popen(command, env=self.env)
-            self.addCleanup(proc.wait, 10)
-            self.addCleanup(proc.terminate)
+        self.background(self.through_run("ser2net", "-n", "-c", config))
+        self.background(["socat", f"TCP-LISTEN:{port},bind=127.0.0.1,reuseaddr,fork",
+                         f"UNIX-CONNECT:{sock}"])
         # Listening is read from /proc: a trial connection would make ser2net
-        # open its port.
+        # open its port. A listening unix socket has __SO_ACCEPTCON in its flags.
         local = f"0100007F:{port:04X} 00000000:0000 0A"
-        deadline = time.monotonic() + 20
-        while time.monotonic() < deadline:
-            with open("/proc/net/tcp") as tcp, open("/proc/net/unix") as unix:
-                # A listening unix socket has __SO_ACCEPTCON in its flags.
-                if local in tcp.read() and any(
-                        row.split()[3] == "00010000" and row.split()[-1] == sock for row in unix):
-                    return f"rfc2217://127.0.0.1:{port}"
-            time.sleep(0.05)
-        self.fail("ser2net or the forward did not listen")
+        wait_for("ser2net and the forward to listen", lambda: any(
+            row.split()[3] == "00010000" and row.split()[-1] == sock
+            for row in pathlib.Path("/proc/net/unix").read_text().splitlines()[1:])
+            and local in pathlib.Path("/proc/net/tcp").read_text())
+        return f"rfc2217://127.0.0.1:{port}"
 
     def test_remote_tools_reach_the_camera_through_ser2net(self):
         url = self.serve_rfc2217()
@@ -208,18 +198,6 @@ class Rfc2217ClientTest(E2ETestCase):
         out, _ = self.assert_stops_cleanly(proc)
         self.assertIn("Line rate changed from 115200 to 9600 bit/s: the Camera Link port follows "
                       "the COM port", out)
-
-
-def read_line(stream, timeout):
-    """One line from a pipe opened unbuffered, within `timeout` seconds."""
-    line, deadline = b"", time.monotonic() + timeout
-    while not line.endswith(b"\n"):
-        ready = select.select([stream], [], [], max(0, deadline - time.monotonic()))[0]
-        byte = os.read(stream.fileno(), 1) if ready else b""
-        if not byte:
-            raise AssertionError(f"no whole line within {timeout} s: {line!r}")
-        line += byte
-    return line.decode()
 
 
 # What a native program sees of the modem lines, through pyserial, run by
@@ -278,14 +256,10 @@ int main(int argc, char** argv) {
 
 
 class NativeClientTest(E2ETestCase):
-    def run_tool_through(self, *args):
-        return [os.path.join(e2e_support.BIN, "clsertolvane-run"), *args]
-
     def test_modem_lines_follow_the_relay(self):
-        probe = subprocess.Popen(self.run_tool_through("/usr/bin/python3", "-c", PROBE, self.com()),
-                                 env=self.env, stdout=subprocess.PIPE, bufsize=0)
+        probe = self.background(self.through_run("/usr/bin/python3", "-c", PROBE, self.com()),
+                                stdout=subprocess.PIPE, bufsize=0)
         self.addCleanup(probe.stdout.close)
-        self.addCleanup(probe.kill)
         step = lambda: json.loads(read_line(probe.stdout, 20))
         off = {"cts": False, "dsr": False, "cd": False, "ri": False}
         self.assertEqual(step(), dict(off, dtr=False, rts=True))
@@ -314,7 +288,7 @@ class NativeClientTest(E2ETestCase):
             exe = os.path.join(self.dir, "probe32")
             subprocess.run(["cc", "-m32", *flags, "-o", exe, "-x", "c", "-"], input=PROBE32,
                            text=True, check=True)
-            result = subprocess.run(self.run_tool_through(*runner, exe, self.com()), env=self.env,
+            result = subprocess.run(self.through_run(*runner, exe, self.com()), env=self.env,
                                     capture_output=True, text=True, timeout=60)
             # DTR and RTS as at the open, and the far end's lines: the
             # device end is held.
@@ -332,25 +306,21 @@ class NativeClientTest(E2ETestCase):
                 timeout=10)
             self.addCleanup(tmux, "kill-server")
             proc = self.start_connected("COM7", "0", "115200,N,8,1") if relay else None
-            command = " ".join(self.run_tool_through("minicom", "-D", self.com(), "-b", "115200",
-                                                     "-o"))
+            command = " ".join(self.through_run("minicom", "-D", self.com(), "-b", "115200", "-o"))
             started = tmux("new-session", "-d", "-x", "80", "-y", "24", "-c", self.dir,
                            f"env HOME={self.dir} {command}")
             self.assertEqual(started.returncode, 0, started.stderr)
-            deadline = time.monotonic() + 10
-            shown = ""
-            while status not in shown and time.monotonic() < deadline:
+
+            def shown():
                 time.sleep(0.5)
                 tmux("send-keys", "C-a")
-                shown = tmux("capture-pane", "-p").stdout
-            self.assertIn(f"| {status} |", shown)
+                return f"| {status} |" in tmux("capture-pane", "-p").stdout
+            wait_for(f"minicom's status line to say {status}", shown, 10)
             # minicom takes a moment to end after its hang-up; the pair says
             # when the port is free again.
             tmux("kill-server")
-            deadline = time.monotonic() + 10
-            while "com_open=1" in pathlib.Path(self.ports, "CNC7.lines").read_text():
-                self.assertLess(time.monotonic(), deadline, "minicom did not let the port go")
-                time.sleep(0.05)
+            wait_for("minicom to let the port go", lambda: "com_open=1" not in pathlib.Path(
+                self.ports, "CNC7.lines").read_text(), 10)
             if proc:
                 self.assert_stops_cleanly(proc)
 

@@ -17,6 +17,7 @@ import serial
 
 BIN = None  # the build's bin directory, taken from the command line
 ID = b"EMUCAM-2000 SN00000\r\n"  # the demo camera's answer to "id?"
+FAST = "921600,N,8,1"
 
 
 def take_bin_argument():
@@ -37,6 +38,16 @@ def host_pids(ports, timeout=5):
         time.sleep(0.05)
 
 
+def wait_for(what, condition, timeout=20):
+    """The first true result of `condition`, polled for `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while not (result := condition()):
+        if time.monotonic() > deadline:
+            raise AssertionError(f"waited {timeout} s in vain for {what}")
+        time.sleep(0.05)
+    return result
+
+
 def cpu_seconds(pid):
     """User plus system CPU time the process has used so far."""
     with open(f"/proc/{pid}/stat") as f:
@@ -44,20 +55,29 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+# Byte by byte, so that no line waits in a buffer that select cannot see.
+def read_line(stream, timeout):
+    """One line from a pipe; without its line end when the pipe ended or
+    `timeout` seconds passed first."""
+    line, deadline = b"", time.monotonic() + timeout
+    while not line.endswith(b"\n"):
+        ready = select.select([stream], [], [], max(0, deadline - time.monotonic()))[0]
+        byte = os.read(stream.fileno(), 1) if ready else b""
+        if not byte:
+            break
+        line += byte
+    return line.decode(errors="replace")
+
+
 def wait_connected(proc, timeout=10, marker="Connected:"):
     """Reads the program's standard error until a line starts with `marker`:
     (True once one did, what it printed there so far)."""
-    text = ""
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if select.select([proc.stderr], [], [], 0.1)[0]:
-            line = proc.stderr.readline()
-            if not line:
-                break
-            text += line
-            if line.startswith(marker):
-                return True, text
-    return False, text
+    text, deadline = "", time.monotonic() + timeout
+    while (line := read_line(proc.stderr, deadline - time.monotonic())).endswith("\n"):
+        text += line
+        if line.startswith(marker):
+            return True, text
+    return False, text + line
 
 
 # serial.Serial, tried again while the port is still busy: a pair frees an
@@ -118,16 +138,28 @@ class E2ETestCase(unittest.TestCase):
         return subprocess.run([os.path.join(BIN, name), *args], env=env or self.env,
                               capture_output=True, text=True, errors="replace", timeout=30)
 
+    def through_run(self, *args):
+        """A command line started through clsertolvane-run."""
+        return [os.path.join(BIN, "clsertolvane-run"), *args]
+
+    def background(self, args, env=None, **kwargs):
+        """A helper process, ended (SIGTERM) at the end of the case."""
+        proc = subprocess.Popen(args, env=env or self.env, **kwargs)
+        self.addCleanup(proc.wait, 10)
+        self.addCleanup(proc.terminate)
+        return proc
+
     def install_pair(self, number):
         result = self.run_tool("clsertolvane-pairs", "install", str(number))
         self.assertEqual(result.returncode, 0, result.stderr)
         self.pairs.append(number)
 
-    def echo_board(self, keys=""):
-        """An emulated board whose camera echoes every byte, with fault `keys`."""
+    def echo_board(self, keys="", camera="echo"):
+        """An emulated board of one port whose camera (unless told otherwise,
+        one that echoes every byte) has the keys `keys`."""
         self.env["MARO_EMULATION"] = os.path.join(self.dir, "emulation.ini")
         pathlib.Path(self.env["MARO_EMULATION"]).write_text(
-            "[board0]\nname=EchoBoard\nports=1\n[port0]\ncamera=echo\n" + keys)
+            f"[board0]\nname=EchoBoard\nports=1\n[port0]\ncamera={camera}\n" + keys)
 
     def start(self, *words, env=None):
         proc = subprocess.Popen([os.path.join(BIN, "clsertolvane"), *self.MODE, *words],

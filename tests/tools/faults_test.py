@@ -8,16 +8,14 @@ import os
 import pathlib
 import signal
 import subprocess
-import time
 import unittest
 
 import serial
 
 import e2e_support
-from e2e_support import E2ETestCase, ID, ask, open_serial
+from e2e_support import E2ETestCase, FAST, ID, ask, open_serial, wait_for
 
 e2e_support.take_bin_argument()
-FAST = "921600,N,8,1"
 
 HOLDER = """
 import fcntl, os, sys, termios
@@ -94,16 +92,13 @@ class PairFaultsTest(E2ETestCase):
                 self.procs.append(holder)
                 self.assertEqual(holder.stdout.readline(), "held\n")
                 # The pair's host claims the end a moment after the open.
-                deadline = time.monotonic() + 5
-                while time.monotonic() < deadline:
+                def refused():
                     try:
                         os.close(os.open(self.com(), os.O_RDWR | os.O_NOCTTY))
-                    except OSError as refused:
-                        self.assertEqual(refused.errno, 16)
-                        break
-                    time.sleep(0.01)
-                else:
-                    self.fail("a second program opened the held end")
+                    except OSError as e:
+                        return e.errno
+                self.assertEqual(wait_for("the held end to refuse a second program", refused, 5),
+                                 16)
                 if end != "exit":
                     holder.send_signal(end)
                 holder.communicate(timeout=10)  # an exit when its input ends
@@ -115,9 +110,7 @@ class PairFaultsTest(E2ETestCase):
         # lost: the relay neither stalls nor ends, the pair counts the bytes,
         # and the next tool reads only what the camera sends after its open.
         cam = os.path.join(self.dir, "cam")
-        self.env["MARO_EMULATION"] = os.path.join(self.dir, "emulation.ini")
-        pathlib.Path(self.env["MARO_EMULATION"]).write_text(
-            f"[board0]\nname=PtyBoard\nports=1\n[port0]\ncamera=pty\nlink={cam}\n")
+        self.echo_board(f"link={cam}\n", camera="pty")
         proc = self.start_connected("COM7", "0", FAST)
         status = b"".join(b"status %06d temp 41.5C\r\n" % i for i in range(5000))  # 135 KB
 
@@ -127,9 +120,7 @@ class PairFaultsTest(E2ETestCase):
 
         with serial.Serial(cam, 921600, write_timeout=30) as camera:
             camera.write(status)
-            deadline = time.monotonic() + 30
-            while dropped() < len(status) and proc.poll() is None and time.monotonic() < deadline:
-                time.sleep(0.05)
+            wait_for("the count", lambda: dropped() >= len(status) or proc.poll() is not None, 30)
             self.assertIsNone(proc.poll(), proc.early_err)
             self.assertEqual(dropped(), len(status))
             self.assertIn(f"dropped {len(status)} bytes",

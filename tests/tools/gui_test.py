@@ -27,13 +27,7 @@ WAIT = 30  # seconds for anything the desktop or the program has to do
 
 
 def wait_for(what, condition):
-    """The first true result of `condition`, polled for WAIT seconds."""
-    deadline = time.monotonic() + WAIT
-    while not (result := condition()):
-        if time.monotonic() > deadline:
-            raise AssertionError(f"waited {WAIT} s in vain for {what}")
-        time.sleep(0.1)
-    return result
+    return e2e_support.wait_for(what, condition, WAIT)
 
 
 class Desktop(E2ETestCase):
@@ -67,13 +61,9 @@ class Desktop(E2ETestCase):
         super().setUp()
         self.env.update(self.desktop)
 
-    def spawn(self, *args, **kwargs):
+    def spawn(self, *args):
         """Starts a part of the desktop, to end after the parts started later."""
-        proc = subprocess.Popen(args, env=self.desktop, stdout=self.log,
-                                stderr=subprocess.STDOUT, **kwargs)
-        self.addCleanup(proc.wait, 10)
-        self.addCleanup(proc.terminate)
-        return proc
+        return self.background(args, env=self.desktop, stdout=self.log, stderr=subprocess.STDOUT)
 
     def start_x_server(self):
         """An Xvfb on a display of its own. Other desktops may be starting on

@@ -12,10 +12,9 @@ import unittest
 import serial
 
 import e2e_support
-from e2e_support import E2ETestCase, ID, ask, open_serial
+from e2e_support import E2ETestCase, FAST, ID, ask, open_serial
 
 e2e_support.take_bin_argument()
-FAST = "921600,N,8,1"
 
 
 class HeadlessTest(E2ETestCase):
