@@ -222,11 +222,39 @@ double Percentile(std::vector<double> v, double q) {
     return v[std::min(idx, v.size() - 1)];
 }
 
+// Reads what arrives on `client` until `quiet` passes without a byte or
+// `limit` has passed; true when the last byte read ends a reply.
+bool ReadUntilQuiet(int client, std::chrono::milliseconds quiet, std::chrono::milliseconds limit) {
+    char buf[256];
+    bool replied = false;
+    const auto end = Clock::now() + limit;
+    for (auto last = Clock::now(); Clock::now() < end && Clock::now() - last < quiet;) {
+        pollfd p{client, POLLIN, 0};
+        if (poll(&p, 1, 10) > 0) {
+            const ssize_t n = read(client, buf, sizeof buf);
+            if (n > 0) {
+                replied = buf[n - 1] == kReplyEnd;
+                last = Clock::now();
+            }
+        }
+    }
+    return replied;
+}
+
 // Round trips of one command to the demo camera; returns the samples in ms.
 std::vector<double> MeasureLatency(int client, int rounds, size_t& replySize) {
     std::vector<double> samples;
     const std::string& command = kCommand;
     char buf[256];
+    // The relay throws away what waits on its COM port when it connects,
+    // and on a busy machine it may still be connecting: the command is sent
+    // until one reply comes back, and what else comes is read away.
+    for (int tries = 0; tries < 20; ++tries) {
+        if (WriteAll(client, command.data(), command.size(), 2) &&
+            ReadUntilQuiet(client, std::chrono::milliseconds(300), std::chrono::seconds(2))) {
+            break;
+        }
+    }
     for (int r = 0; r < rounds; ++r) {
         const auto start = Clock::now();
         if (!WriteAll(client, command.data(), command.size(), 2))
