@@ -121,7 +121,8 @@ int32_t ClSerEndpoint::Read(void* buffer, uint64_t& count, uint32_t timeoutMs) {
     const auto wanted = static_cast<uint32_t>(count);
     uint32_t n = wanted;
     const int32_t status = lib.read(reference_, static_cast<char*>(buffer), &n, timeoutMs);
-    if (status == kClErrTimeout && n == wanted) {
+    keptOnTimeOut_ = status == kClErrTimeout && n == wanted;
+    if (keptOnTimeOut_) {
         n = 0;
     }
     if (status >= 0 || status == kClErrTimeout) {

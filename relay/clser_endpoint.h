@@ -73,6 +73,9 @@ class ClSerEndpoint {
     // none. Some libraries copy nothing on a time-out and leave the count as
     // asked: a time-out with the count asked means nothing arrived.
     int32_t Read(void* buffer, uint64_t& count, uint32_t timeoutMs);
+    // Whether the last read timed out so: such a library may keep what
+    // arrived for a later read.
+    bool KeptOnTimeOut() const { return keptOnTimeOut_; }
     int32_t Write(const void* buffer, uint64_t size, uint64_t& written);
     bool IsOpen() const { return reference_ != nullptr; }
     // Switches the open port's line to another baud-rate code.
@@ -93,6 +96,7 @@ class ClSerEndpoint {
     const ClSerialLibrary* library_ = nullptr;
     const ClSerialLibrary* session_ = nullptr;
     void* reference_ = nullptr;
+    bool keptOnTimeOut_ = false;
 };
 
 }  // namespace clst

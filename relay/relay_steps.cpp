@@ -123,7 +123,9 @@ int32_t ReadCamera(uint8_t* buffer, uint64_t& count, uint32_t timeoutMs) {
     }
     if (timeoutMs > 0 || !g_clSerPort.CanCountBytes()) {
         const int32_t status = g_clSerPort.Read(buffer, count, timeoutMs);
-        if (status < 0 || count > 0) {
+        // A library that copies what arrived on a time-out keeps nothing
+        // back: only the other kind is asked again.
+        if (status < 0 || count > 0 || !g_clSerPort.KeptOnTimeOut()) {
             return status;
         }
     }

@@ -49,10 +49,10 @@ void CameraReadFailed(RelayRun& run, int32_t status);
 // Reads up to `count` bytes the camera has sent, waiting at most `timeoutMs`
 // for them; `count` out: the bytes read (left as it was on failure). Some
 // makers' libraries copy nothing when a read times out and keep the bytes
-// for a later read that asks for no more than has arrived: after a read
-// that brought nothing, and for a read that need not wait, the bytes that
-// are there are asked for by number (clGetNumBytesAvail), or without it by
-// halving the request until a read brings them.
+// for a later read that asks for no more than has arrived: after such a
+// library's read that brought nothing, and for a read that need not wait,
+// the bytes that are there are asked for by number (clGetNumBytesAvail), or
+// without it by halving the request until a read brings them.
 int32_t ReadCamera(uint8_t* buffer, uint64_t& count, uint32_t timeoutMs);
 
 }  // namespace clst
